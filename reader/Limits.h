@@ -1,0 +1,27 @@
+#pragma once
+
+// Hard limits that keep hostile files from exhausting the stack, memory or time. Every limit
+// of the reader lives here, and each has a test that reaches it.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vellumtag::limits {
+
+// Longest line that the cross-reference table reader copies; longer lines are skipped.
+inline constexpr std::size_t kLineBuffer = 100;
+
+// Window of the bounded formatted reads: object headers and the number after "startxref".
+inline constexpr std::size_t kScanWindow = 25;
+
+// "startxref" must lie within the last kStartxrefWindow - 1 bytes of the file.
+inline constexpr std::size_t kStartxrefWindow = 50;
+
+// Cross-reference sections read for one document along the /Prev chain.
+inline constexpr std::uint32_t kMaxSections = 25;
+
+// Dictionaries nested deeper than this are skipped instead of parsed, so that a file of a
+// million "<<" costs neither stack nor quadratic time.
+inline constexpr int kMaxDictionaryDepth = 32;
+
+} // namespace vellumtag::limits

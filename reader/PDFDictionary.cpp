@@ -1,0 +1,1 @@
+#include "PDFDictionary.h"

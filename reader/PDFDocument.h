@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+#include "MemoryFile.h"
+#include "PDFDictionary.h"
+#include "PDFResult.h"
+
+namespace vellumtag {
+
+// Reads the metadata of one PDF file: construct, load once, take values(), destroy. Every
+// value is a copy of file bytes, so the dictionary outlives the document and its mapping.
+class PDFDocument {
+public:
+    PDFDocument() = default;
+    PDFDocument(const PDFDocument &) = delete;
+    PDFDocument &operator=(const PDFDocument &) = delete;
+
+    PDFResult load(const std::filesystem::path &path);
+    PDFDictionary values() const { return _values; }
+
+private:
+    PDFResult collectMetadata(std::uint64_t xrefOffset);
+
+    PDFDictionary _values;
+    std::int32_t _pagesObject = -1;
+    MemoryFile _file;
+};
+
+} // namespace vellumtag

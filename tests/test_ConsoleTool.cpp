@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+#include "TestSupport.h"
+#include "TextEncoding.h"
+
+using vellumtag::test::TempDir;
+
+namespace {
+
+const std::string kUsage = "--------------------------------------\n"
+                           "Vellumtag command line tool\n"
+                           "Version: 1.11.0\n"
+                           "--------------------------------------\n"
+                           "\n"
+                           "Usage: Vellumtag.exe [options] <filenames> [<filename> ...]\n"
+                           "\n"
+                           "<filename> can be a single filename, multiple filenames (enclose "
+                           "them in \"\") or patterns like *.pdf\n"
+                           "\n"
+                           "Options\n"
+                           "-------\n"
+                           "--help            Show this help text\n"
+                           "--pause-at-end    Wait for key press at the end of parsing\n"
+                           "\n";
+
+const std::string kSeparator = "------------------------------------------------------\n";
+
+std::string header(const std::string &name) {
+    return kSeparator + "Filename: " + name + "\n" + kSeparator;
+}
+
+std::string quote(const std::string &argument) {
+    std::string quoted = "'";
+    for (char c : argument)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+struct ToolRun {
+    std::string output;
+    int status = -1;
+};
+
+// Runs the built tool in dir with the arguments, standard input from stdinText.
+ToolRun runTool(const std::filesystem::path &dir, const std::vector<std::string> &arguments,
+                const std::string &stdinText = "") {
+    std::string command = "cd " + quote(dir.string()) + " && printf %s " + quote(stdinText) +
+                          " | " + quote(VELLUMTAG_EXE);
+    for (const auto &argument : arguments)
+        command += " " + quote(argument);
+    ToolRun run;
+    FILE *pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return run;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        run.output.append(buffer, n);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+TEST(ConsoleTool, NoArgumentsPrintsTheErrorAndUsage) {
+    TempDir dir;
+    const ToolRun run = runTool(dir.path(), {});
+    EXPECT_EQ(run.status, 100);
+    EXPECT_EQ(run.output, "ERROR: Please give a PDF filename to analyze.\n" + kUsage);
+}
+
+TEST(ConsoleTool, HelpInAnyCaseWinsOverFiles) {
+    TempDir dir;
+    dir.write("a.pdf", "%PDF-1.4\n");
+    for (const char *option : {"--help", "--HELP", "--Help"}) {
+        const ToolRun run = runTool(dir.path(), {"a.pdf", option, "b.pdf"});
+        EXPECT_EQ(run.status, 0) << option;
+        EXPECT_EQ(run.output, kUsage) << option;
+    }
+    // Options are whole arguments only.
+    const ToolRun run = runTool(dir.path(), {"--helpme"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.output, "");
+}
+
+TEST(ConsoleTool, PauseAtEndReturnsWhenInputIsClosedOrAKeyArrives) {
+    TempDir dir;
+    for (const char *input : {"", "x\n"}) {
+        const ToolRun run = runTool(dir.path(), {"--PAUSE-AT-END"}, input);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.output, "\nPress any key to continue...\n");
+    }
+}
+
+TEST(ConsoleTool, ErrorBlocksAndExitStatusZero) {
+    TempDir dir;
+    dir.write("notapdf.txt", "hello\n");
+    dir.write("-skipped.pdf", "%PDF-1.4\n");
+    const ToolRun run =
+        runTool(dir.path(), {"missing.pdf", "-skipped.pdf", "--unknown", "notapdf.txt"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.output, header("missing.pdf") +
+                              "Error: 100: File does not exists or can't be read\n" +
+                              header("notapdf.txt") + "Error: 101: Not a PDF file\n");
+}
+
+TEST(ConsoleTool, PatternsExpandToEveryMatchInOrder) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.path() / "sub dir");
+    for (const char *name : {"sub dir/b.pdf", "sub dir/a.pdf", "sub dir/c.pdf", "sub dir/d.txt"})
+        dir.write(name, "not a pdf");
+
+    const ToolRun three = runTool(dir.path(), {"sub dir/*.pdf"});
+    EXPECT_EQ(three.status, 0);
+    const std::string notPdf = "Error: 101: Not a PDF file\n";
+    EXPECT_EQ(three.output, header("sub dir/a.pdf") + notPdf + header("sub dir/b.pdf") + notPdf +
+                                header("sub dir/c.pdf") + notPdf);
+
+    const ToolRun question = runTool(dir.path(), {"sub dir/?.txt"});
+    EXPECT_EQ(question.output, header("sub dir/d.txt") + notPdf);
+
+    const ToolRun none = runTool(dir.path(), {"*.nothing"});
+    EXPECT_EQ(none.output,
+              header("*.nothing") + "Error: 100: File does not exists or can't be read\n");
+
+    // "." and ".." never come out of a pattern.
+    const ToolRun dots = runTool(dir.path() / "sub dir", {".*"});
+    EXPECT_EQ(dots.output, header(".*") + "Error: 100: File does not exists or can't be read\n");
+}
+
+TEST(ConsoleTool, SampleFilesPrintTheirBlocks) {
+    const std::filesystem::path samples = std::filesystem::path(VELLUMTAG_SOURCE_DIR) / "samples";
+    const ToolRun run = runTool(samples, {"hello.pdf"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.output.rfind(header("hello.pdf"), 0), 0u) << run.output;
+    EXPECT_EQ(run.output.find("Error"), std::string::npos) << run.output;
+}
+
+TEST(TextEncoding, Utf8StopsAtAnUnpairedSurrogate) {
+    struct Case {
+        std::u16string text;
+        bool complete;
+        std::string utf8;
+    };
+    const Case cases[] = {
+        {u"Title", true, "Title"},
+        {u"caf\u00e9", true, "caf\xC3\xA9"},
+        {u"\u65e5\u672c", true, "\xE6\x97\xA5\xE6\x9C\xAC"},
+        {u"\U0001F4DA", true, "\xF0\x9F\x93\x9A"},
+        {std::u16string(u"ab") + char16_t(0xD800) + u"cd", false, "ab"},
+        {std::u16string(u"ab") + char16_t(0xDC00), false, "ab"},
+        {std::u16string(u"x") + char16_t(0xD83D), false, "x"},
+    };
+    for (const auto &c : cases) {
+        std::string out;
+        EXPECT_EQ(vellumtag::appendUtf8(c.text, out), c.complete);
+        EXPECT_EQ(out, c.utf8);
+    }
+}
+
+} // namespace
