@@ -24,4 +24,9 @@ inline constexpr std::uint32_t kMaxSections = 25;
 // million "<<" costs neither stack nor quadratic time.
 inline constexpr int kMaxDictionaryDepth = 32;
 
+// Bytes of dotted keys that folding nested dictionaries may create during one parse. A long
+// key over a nested dictionary of many entries would otherwise repeat that key once per entry,
+// which grows with the square of the input. Folded entries beyond it are dropped.
+inline constexpr std::size_t kMaxFoldedKeyBytes = std::size_t{4} << 20;
+
 } // namespace vellumtag::limits

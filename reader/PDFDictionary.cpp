@@ -1,1 +1,2 @@
+// Placeholder: replaced by the dictionary grammar.
 #include "PDFDictionary.h"

@@ -60,8 +60,15 @@ public:
     bool operator==(const PDFDictionary &) const = default;
 
 private:
-    PDFResult parseAt(MemoryParser &parser, int depth);
-    PDFResult parseValueAt(MemoryParser &parser, const std::string &key, int depth);
+    // depth counts the dictionaries open around the value being read, the one being filled
+    // included. A nested dictionary that would lie deeper than limits::kMaxDictionaryDepth is
+    // stepped over unparsed and its key gets the empty text. foldBudget is what remains of
+    // limits::kMaxFoldedKeyBytes for the whole parse.
+    PDFResult parseAt(MemoryParser &parser, int depth, std::size_t &foldBudget);
+    PDFResult parseValueAt(MemoryParser &parser, const std::string &key, int depth,
+                           std::size_t &foldBudget);
+    // Moves nested's entries in under "key.<nested key>", keeping entries already present.
+    void fold(const std::string &key, PDFDictionary &nested, std::size_t &foldBudget);
 
     Map _entries;
 };

@@ -49,10 +49,17 @@ struct ToolRun {
 // Runs the built tool in dir with the arguments, standard input from stdinText.
 ToolRun runTool(const std::filesystem::path &dir, const std::vector<std::string> &arguments,
                 const std::string &stdinText = "") {
-    std::string command = "cd " + quote(dir.string()) + " && printf %s " + quote(stdinText) +
-                          " | " + quote(VELLUMTAG_EXE);
-    for (const auto &argument : arguments)
-        command += " " + quote(argument);
+    // Built by appending: GCC 12 at -O3 reports a false -Wrestrict for "x" + std::string&&.
+    std::string command("cd ");
+    command.append(quote(dir.string()));
+    command.append(" && printf %s ");
+    command.append(quote(stdinText));
+    command.append(" | ");
+    command.append(quote(VELLUMTAG_EXE));
+    for (const auto &argument : arguments) {
+        command.push_back(' ');
+        command.append(quote(argument));
+    }
     ToolRun run;
     FILE *pipe = popen(command.c_str(), "r");
     if (pipe == nullptr)
