@@ -29,4 +29,12 @@ inline constexpr int kMaxDictionaryDepth = 32;
 // which grows with the square of the input. Folded entries beyond it are dropped.
 inline constexpr std::size_t kMaxFoldedKeyBytes = std::size_t{4} << 20;
 
+// Bytes of one stream, as stored and after FlateDecode. Metadata packets and object streams
+// stay far below it; a deflate bomb stops here with 107 instead of exhausting memory.
+inline constexpr std::size_t kMaxStreamBytes = std::size_t{64} << 20;
+
+// First output buffer of an inflate, before it doubles: small enough that a large input does
+// not allocate its twentyfold at once.
+inline constexpr std::size_t kMaxInitialInflateBytes = std::size_t{1} << 20;
+
 } // namespace vellumtag::limits

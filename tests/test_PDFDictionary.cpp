@@ -1,0 +1,362 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "PDFDictionary.h"
+#include "TestSupport.h"
+
+using namespace vellumtag;
+using vellumtag::test::ParserOver;
+
+namespace {
+
+struct Entry {
+    std::string key;
+    std::u16string text;
+    bool isReference = false;
+};
+
+PDFDictionary dictionaryOf(const std::vector<Entry> &entries) {
+    PDFDictionary d;
+    for (const auto &e : entries)
+        d.set(e.key, {e.text, e.isReference});
+    return d;
+}
+
+// Non-ASCII code units show as "?"; enough to tell which entry differs.
+std::string show(const PDFDictionary &d) {
+    std::string out;
+    for (const auto &[key, value] : d) {
+        out += key + "=\"";
+        for (const char16_t c : value.text)
+            out += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+        out += value.isReference ? "\"R " : "\" ";
+    }
+    return out;
+}
+
+std::span<const std::uint8_t> bytesOf(std::string_view s) {
+    return {reinterpret_cast<const std::uint8_t *>(s.data()), s.size()};
+}
+
+constexpr std::size_t kEnd = SIZE_MAX; // the cursor is at the end of the data
+
+TEST(PDFDictionary, ParseFillsEntriesAndPlacesCursor) {
+    struct Case {
+        std::string input;
+        std::vector<Entry> entries;
+        PDFResult result = PDFResult::Ok;
+        std::size_t cursor = kEnd;
+    };
+    const Case cases[] = {
+        {"<< >>tail", {}, PDFResult::Ok, 5},
+        {"<<>>", {}},
+        {"no dictionary", {}, PDFResult::Unspecified, 0},
+        {"<", {}, PDFResult::Unspecified, 0},
+        {"x<<", {}},
+        {"<< /A 1 /A 2 >>", {{"A", u"1"}}},
+        {"<< /Type/Catalog/Pages 3 0 R>>", {{"Type", u"Catalog"}, {"Pages", u"3 0 R", true}}},
+        {"<< /S /GoTo /D [3 0 R /Fit] >>", {{"S", u""}, {"GoTo", u""}, {"D", u"3 0 R /Fit"}}},
+        {"<< /CF << /StdCF << /CFM /AESV2 >> >> >>",
+         {{"CF", u"3"}, {"CF.StdCF", u"2"}, {"CF.StdCF.AESV2", u""}, {"CF.StdCF.CFM", u""}}},
+        {"<< /Type >>", {{"Type", u""}}},
+        {"<< /Filter /FlateDecode /Subtype//XML /Type /",
+         {{"Filter", u"FlateDecode"}, {"Subtype", u"XML"}, {"Type", u""}}},
+        {"<< /Kids [3 0 R 4 0 R] /Root 1 0 R /N -3.5 /B true >>",
+         {{"Kids", u"3 0 R 4 0 R"}, {"Root", u"1 0 R", true}, {"N", u"-3.5"}, {"B", u"true"}}},
+        {"<< /A 1 0 obj /B 1 2 Rx /C -1 0 R /D 1 0 /E 12 0 R\n>>",
+         {{"A", u"1 0 obj"},
+          {"B", u"1 2 Rx", true},
+          {"C", u"-1 0 R"},
+          {"D", u"1 0"},
+          {"E", u"12 0 R", true}}},
+        {"<< /A (a\\)b) /B (a(b)c) /C (\\376\\377\\000A) /D (caf\\351) /E ( x ) /F [ 1 2 ] >>",
+         {{"A", u"a)b"},
+          {"B", u"a(b)c"},
+          {"C", u"A"},
+          {"D", u"caf\u00E9"},
+          {"E", u" x "},
+          {"F", u"1 2"}}},
+        {"<< /A <FEFF0041> /B <48 65 6C6C6F> /C <ABC> /D <> >>",
+         {{"A", u"A"}, {"B", u"Hello"}, {"C", u"\u00AB"}, {"D", u""}}},
+        {"<< /A(x)/B[1]/C<41>/D<</E 1>>/F\t2/G\r3/H\n4 >>",
+         {{"A", u"x"},
+          {"B", u"1"},
+          {"C", u"A"},
+          {"D", u"1"},
+          {"D.E", u"1"},
+          {"F", u"2"},
+          {"G", u"3"},
+          {"H", u"4"}}},
+        {"<< /I) 5 /J% 6 /K\f 7 /L}] 8 >>",
+         {{"I)", u"5"}, {"J%", u"6"}, {"K\f", u"7"}, {"L}]", u"8"}}},
+        {"<< 1 2 R (x) /A 3 (a/b) >>", {{"A", u"3 (a"}, {"b)", u""}}},
+        {"<< / 1 //A 2 >>", {{"", u"1"}, {"A", u"2"}}},
+        {"<< /A << /B 1 >> /A << /B 2 /C 3 >> /X.Y 9 /X << /Y 1 >> >>",
+         {{"A", u"1"}, {"A.B", u"1"}, {"A.C", u"3"}, {"X.Y", u"9"}, {"X", u"1"}}},
+        {"ab<< /A 1 > /B 2 >>", {{"A", u"1"}}, PDFResult::Ok, 10},
+        {"<< /A 1 >", {{"A", u"1"}}, PDFResult::Ok, 8},
+        // Left open at the end of the data.
+        {"<< /A 1 /T (abc", {{"A", u"1"}, {"T", u"ab"}}},
+        {"<< /H <4142", {{"H", u"A"}}},
+        {"<< /A <<", {{"A", u"0"}}},
+        {"<< /A", {{"A", u""}}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.input);
+        ParserOver p(c.input);
+        PDFDictionary d;
+        EXPECT_EQ(d.parse(p.parser), c.result);
+        EXPECT_EQ(p.cursor(), c.cursor == kEnd ? c.input.size() : c.cursor);
+        const PDFDictionary expected = dictionaryOf(c.entries);
+        EXPECT_EQ(d, expected) << "got:      " << show(d) << "\nexpected: " << show(expected);
+    }
+}
+
+TEST(PDFDictionary, ParseStartsAtOffsetAndAccumulates) {
+    ParserOver p("<< /A 1 /B 2 >> << /A 9 /C 3 >>");
+    PDFDictionary d;
+    EXPECT_EQ(d.parse(p.parser, 3), PDFResult::Ok); // past the first "<<"
+    EXPECT_EQ(d, dictionaryOf({{"A", u"9"}, {"C", u"3"}}));
+    EXPECT_EQ(d.parse(p.parser, 0), PDFResult::Ok);
+    EXPECT_EQ(d, dictionaryOf({{"A", u"9"}, {"B", u"2"}, {"C", u"3"}}));
+    EXPECT_EQ(d.parse(p.parser, 1000), PDFResult::Unspecified);
+    EXPECT_EQ(d.size(), 3u);
+
+    MemoryParser closed;
+    EXPECT_EQ(d.parse(closed, 0), PDFResult::Unspecified);
+    EXPECT_EQ(d.parse(closed), PDFResult::Unspecified);
+}
+
+TEST(PDFDictionary, ParseValueReadsAnObjectBody) {
+    ParserOver p("12 0 R endobj");
+    PDFDictionary d;
+    EXPECT_EQ(d.parseValue(p.parser, ""), PDFResult::Ok);
+    EXPECT_EQ(d, dictionaryOf({{"", u"12 0 R endobj", true}}));
+
+    ParserOver nested("<</A 1>>");
+    PDFDictionary n;
+    n.parseValue(nested.parser, "");
+    EXPECT_EQ(n, dictionaryOf({{"", u"1"}, {".A", u"1"}}));
+}
+
+// levels dictionaries, each but the innermost holding the next under "K<level>"; the outermost
+// also holds "Y" after it.
+std::string nestedDictionary(int levels, const std::string &innermost) {
+    std::string s;
+    for (int i = 1; i < levels; ++i)
+        s += "<< /K" + std::to_string(i) + " ";
+    s += innermost;
+    for (int i = 2; i < levels; ++i)
+        s += " >>";
+    return s + " /Y 2 >>";
+}
+
+TEST(PDFDictionary, NestingIsParsedUpToTheDepthBoundAndSkippedBeyond) {
+    constexpr int bound = limits::kMaxDictionaryDepth;
+    std::string deepestKey = "K1";
+    for (int i = 2; i < bound; ++i)
+        deepestKey += ".K" + std::to_string(i);
+
+    ParserOver within(nestedDictionary(bound, "<< /X 1 >>"));
+    // A ">>" inside a string of the skipped dictionary must not end the skip.
+    ParserOver beyond(nestedDictionary(bound + 1, "<< /X (a >> b) /Z <41>>>"));
+    PDFDictionary d1, d2;
+    d1.parse(within.parser);
+    d2.parse(beyond.parser);
+
+    EXPECT_EQ(d1.getString(deepestKey + ".X", u"missing"), u"1");
+    EXPECT_EQ(d1.getString("K1", u""), u"31");
+    EXPECT_EQ(d2.getString(deepestKey + ".K" + std::to_string(bound), u"missing"), u"");
+    for (const auto *d : {&d1, &d2}) {
+        EXPECT_EQ(d->getString("Y", u""), u"2");
+        EXPECT_EQ(d->size(), static_cast<std::size_t>(bound + 1)) << show(*d);
+    }
+    EXPECT_EQ(beyond.cursor(), beyond.data.size());
+}
+
+TEST(PDFDictionary, HostileNestingFinishesQuickly) {
+    std::string deep, opens(2'000'000, '<'), slashes = "<< /Type ";
+    for (int i = 0; i < 1'000'000; ++i)
+        deep += "<</a";
+    slashes += std::string(1'000'000, '/') + "X >>";
+    ParserOver deepParser(deep), opensParser(opens), slashesParser(slashes);
+    PDFDictionary d1, d2, d3;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(d1.parse(deepParser.parser), PDFResult::Ok);
+    EXPECT_EQ(d2.parse(opensParser.parser), PDFResult::Ok);
+    EXPECT_EQ(d3.parse(slashesParser.parser), PDFResult::Ok);
+
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(d1.size(), static_cast<std::size_t>(limits::kMaxDictionaryDepth));
+    EXPECT_EQ(deepParser.cursor(), deep.size());
+    EXPECT_TRUE(d2.empty());
+    EXPECT_EQ(d3, dictionaryOf({{"Type", u"X"}}));
+}
+
+TEST(PDFDictionary, FoldedKeysStopAtTheirByteBudget) {
+    // A long key over a nested dictionary would repeat that key once per nested entry.
+    const std::string key(65536, 'k');
+    std::string input = "<< /" + key + " <<";
+    for (int i = 0; i < 100; ++i)
+        input += " /e" + std::to_string(100 + i) + " 1";
+    input += " >> /" + key + "2 << /f 1 >> /Z 1 >>";
+    ParserOver p(input);
+    PDFDictionary d;
+    d.parse(p.parser);
+
+    const std::size_t folded = limits::kMaxFoldedKeyBytes / (key.size() + 5);
+    ASSERT_LT(folded, 100u);
+    EXPECT_EQ(d.getString(key, u""), u"100");
+    EXPECT_TRUE(d.contains(key + ".e100"));
+    EXPECT_TRUE(d.contains(key + ".e" + std::to_string(100 + folded - 1)));
+    EXPECT_FALSE(d.contains(key + ".e" + std::to_string(100 + folded)));
+    EXPECT_EQ(d.getString(key + "2", u""), u"1");
+    EXPECT_FALSE(d.contains(key + "2.f")); // the budget is spent for the whole parse
+    EXPECT_EQ(d.getString("Z", u""), u"1");
+    EXPECT_EQ(d.size(), folded + 3);
+}
+
+TEST(PDFDictionary, ArbitraryBytesNeverHangOrLeaveTheData) {
+    const std::string alphabet = "<<>>//()[]\\ 0R1aT\r\n";
+    std::mt19937 random(1234);
+    for (int round = 0; round < 20000; ++round) {
+        std::string input(1 + random() % 48, ' ');
+        for (char &c : input)
+            c = alphabet[random() % alphabet.size()];
+        ParserOver p(input);
+        PDFDictionary d;
+        d.parse(p.parser, 0);
+        ASSERT_LE(p.cursor(), input.size()) << input;
+        p.parser.seek(0);
+        d.parseValue(p.parser, "Type");
+        ASSERT_LE(p.cursor(), input.size()) << input;
+    }
+}
+
+TEST(PDFDictionary, StringDecoding) {
+    struct Case {
+        std::string bytes;
+        bool hex, trim;
+        std::u16string expected;
+    };
+    const Case cases[] = {
+        {"\\(\\)\\\\\\b\\f\\n\\r\\t", false, false, u"()\\\b\f\n\r\t"},
+        {"\\101\\1011\\12x", false, false, u"AA1\nx"},
+        {"\\0", false, false, std::u16string(1, u'\0')},
+        {"\\8\\9\\19\\777\\999", false, false, u"\x08\x09\x11\xFF\x91"},
+        {"a\\\rb\\\r\nc", false, false, u"ab\nc"},
+        {"a\\\nb\\qc\\", false, false, u"a\\b\\c\\"}, // unknown escapes drop the next byte
+        {" \\n x\f\t\r\n ", false, true, u"x\f"},
+        {" \t x \r\n", false, false, u" \t x \r\n"},
+        {"48 65 6C6C6F", true, false, u"Hello"},
+        {"A B", true, false, u"\u00A0"},
+        {"zz41 4", true, false, u"A"},
+        {"4g1", true, false, u"\x40"},
+        {"aBcD", true, false, u"\u00AB\u00CD"},
+        {"FEFF004100", true, false, u"A"},
+        {"FEFFD83DDE00", true, false, u"\xD83D\xDE00"},
+        {"FFFE4100", true, false, std::u16string(u"\u00FF\u00FEA\0", 4)},
+        {"FE", true, false, u"\u00FE"},
+        {"", true, false, u""}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.bytes);
+        std::u16string out = u"stale";
+        const PDFResult result = c.hex ? decodeHexString(bytesOf(c.bytes), out)
+                                       : unescapeLiteral(bytesOf(c.bytes), out, c.trim);
+        EXPECT_EQ(result, PDFResult::Ok);
+        EXPECT_EQ(out, c.expected);
+    }
+
+    for (auto [text, expected] : std::vector<std::pair<std::u16string, std::u16string>>{
+             {u"", u""}, {u" \r\n\t", u""}, {u"\t a b \n", u"a b"}, {u"\fa\u00A0", u"\fa\u00A0"}}) {
+        trimText(text);
+        EXPECT_EQ(text, expected);
+    }
+}
+
+TEST(PDFDictionary, IntegerAccessorsSaturateLikeWcstol) {
+    struct Case {
+        std::u16string text;
+        std::int32_t asInt;
+        std::uint64_t asUInt;
+    };
+    const Case cases[] = {{u"12 0 R", 12, 12},
+                          {u"", 0, 0},
+                          {u"-1", -1, 4294967295u},
+                          {u"4000000000", INT32_MAX, 2147483647u},
+                          {u"-4000000000", INT32_MIN, 2147483648u},
+                          {u"2147483647", INT32_MAX, 2147483647u},
+                          {u"-2147483648", INT32_MIN, 2147483648u},
+                          {u"99999999999999999999999", INT32_MAX, 2147483647u},
+                          {u" \t\v\f+42abc", 42, 42},
+                          {u"- 5", 0, 0},
+                          {u"0x1F", 0, 0},
+                          {u"\u00A05", 0, 0}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(&c - cases);
+        PDFDictionary d;
+        d.set("K", {c.text, false});
+        EXPECT_EQ(d.getInt("K", 77), c.asInt);
+        EXPECT_EQ(d.getUInt("K"), c.asUInt);
+    }
+    PDFDictionary empty;
+    EXPECT_EQ(empty.getInt("K", -7), -7);
+    EXPECT_EQ(empty.getUInt("K"), UINT64_MAX);
+}
+
+TEST(PDFDictionary, UIntArrayExtractsLikeAStream) {
+    struct Case {
+        std::u16string text;
+        std::vector<std::uint32_t> appended;
+    };
+    const Case cases[] = {
+        {u"1 2 1", {1, 2, 1}},
+        {u"", {}},
+        {u"0 10 R", {0, 10}},
+        {u"4294967295 4294967296 5", {4294967295u}},
+        {u"-1 +2 3 -4294967295 -4294967296", {4294967295u, 2, 3, 1}},
+        {u"1e5 2", {1}},
+        {u"\t\n\v 8\f9 1-2", {8, 9, 1, 4294967294u}},
+        {u"[1 2]", {}},
+        {u"1\u0131", {1}}, // a code unit whose low byte is "1" is no digit
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(&c - cases);
+        PDFDictionary d;
+        d.set("W", {c.text, false});
+        std::vector<std::uint32_t> out{7};
+        d.getUIntArray("W", out);
+        std::vector<std::uint32_t> expected{7};
+        expected.insert(expected.end(), c.appended.begin(), c.appended.end());
+        EXPECT_EQ(out, expected);
+
+        if (std::all_of(c.text.begin(), c.text.end(), [](char16_t u) { return u < 0x80; })) {
+            std::istringstream stream(std::string(c.text.begin(), c.text.end()));
+            std::vector<std::uint32_t> streamed{7};
+            for (std::uint32_t v; stream >> v;)
+                streamed.push_back(v);
+            EXPECT_EQ(out, streamed);
+        }
+    }
+    std::vector<std::uint32_t> untouched{5, 6};
+    PDFDictionary().getUIntArray("W", untouched);
+    EXPECT_EQ(untouched, (std::vector<std::uint32_t>{5, 6}));
+}
+
+TEST(PDFDictionary, TextAccessorsAndMerge) {
+    PDFDictionary d = dictionaryOf({{"A", u"1", true}, {"O", u"\u0141A\u00FF"}});
+    EXPECT_EQ(d.getBytes("O"), (Bytes{0x41, 0x41, 0xFF}));
+    EXPECT_TRUE(d.getBytes("missing").empty());
+    EXPECT_EQ(d.getString("missing", u"fallback"), u"fallback");
+
+    d.merge(dictionaryOf({{"O", u"x", true}, {"C", u"3"}}));
+    EXPECT_EQ(d, dictionaryOf({{"A", u"1", true}, {"O", u"x", true}, {"C", u"3"}}));
+}
+
+} // namespace
