@@ -16,9 +16,63 @@ PDFResult PDFDocument::load(const std::filesystem::path &path) {
 }
 
 PDFResult PDFDocument::collectMetadata(std::uint64_t xrefOffset) {
-    static_cast<void>(xrefOffset);
+    // Follow /Prev only until a trailer names the catalog or the information dictionary;
+    // older sections are read later, on demand, by findObjectOffset.
+    std::int64_t offset = static_cast<std::int64_t>(xrefOffset);
+    do {
+        _xref._file = &_file;
+        const PDFResult result = _xref.readSection(static_cast<std::uint64_t>(offset));
+        if (result != PDFResult::Ok)
+            return result;
+        offset = _xref._prevOffset;
+    } while (offset != -1 && _xref._rootObject == -1 && _xref._infoObject == -1);
+
+    // Metadata that cannot be read is missing, never a failure of the load. The XMP values
+    // go in first, so that the information dictionary's entries replace them.
+    if (_xref._rootObject != -1)
+        static_cast<void>(readCatalog(static_cast<std::uint32_t>(_xref._rootObject)));
+    PDFInfoObject info(&_xref);
+    if (readInfoObject(_xref._infoObject, info))
+        _values.merge(info._values);
+    PDFInfoObject pages(&_xref);
+    if (readInfoObject(_pagesObject, pages)) {
+        std::u16string count = pages._values.getString("Count", u"");
+        if (!count.empty())
+            _values.insert("PageCount", PDFValue{std::move(count), false});
+    }
+
     _file.close();
+    for (auto &[key, value] : _values) {
+        if (!value.isReference)
+            trimText(value.text);
+    }
     return PDFResult::Ok;
+}
+
+PDFResult PDFDocument::readCatalog(std::uint32_t number) {
+    const std::int64_t offset = _xref.findObjectOffset(number);
+    if (offset == PDFXrefTable::kUnknown)
+        return PDFResult::ObjectNotFound;
+    PDFObject catalog(&_xref);
+    const PDFResult result = catalog.read(_file, static_cast<std::uint64_t>(offset));
+    if (result != PDFResult::Ok)
+        return result;
+
+    if (catalog._dictionary.contains("Metadata")) {
+        PDFInfoObject metadata(&_xref);
+        if (readInfoObject(catalog._dictionary.getInt("Metadata", 0), metadata))
+            _values.merge(metadata._values);
+    }
+    _pagesObject = catalog._dictionary.getInt("Pages", -1);
+    return PDFResult::Ok;
+}
+
+bool PDFDocument::readInfoObject(std::int64_t number, PDFInfoObject &object) {
+    if (number < 0 || number > UINT32_MAX)
+        return false;
+    const std::int64_t offset = _xref.findObjectOffset(static_cast<std::uint32_t>(number));
+    return offset != PDFXrefTable::kUnknown &&
+           object.read(_file, static_cast<std::uint64_t>(offset)) == PDFResult::Ok;
 }
 
 } // namespace vellumtag

@@ -5,7 +5,9 @@
 
 #include "MemoryFile.h"
 #include "PDFDictionary.h"
+#include "PDFInfoObject.h"
 #include "PDFResult.h"
+#include "PDFXrefTable.h"
 
 namespace vellumtag {
 
@@ -22,8 +24,12 @@ public:
 
 private:
     PDFResult collectMetadata(std::uint64_t xrefOffset);
+    PDFResult readCatalog(std::uint32_t number);
+    // Reads the object as metadata; false when it is unknown or unreadable.
+    bool readInfoObject(std::int64_t number, PDFInfoObject &object);
 
     PDFDictionary _values;
+    PDFXrefTable _xref;
     std::int32_t _pagesObject = -1;
     MemoryFile _file;
 };

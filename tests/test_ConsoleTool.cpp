@@ -8,6 +8,7 @@
 #include "TestSupport.h"
 #include "TextEncoding.h"
 
+using vellumtag::test::PdfBuilder;
 using vellumtag::test::TempDir;
 
 namespace {
@@ -139,12 +140,40 @@ TEST(ConsoleTool, PatternsExpandToEveryMatchInOrder) {
     EXPECT_EQ(dots.output, header(".*") + "Error: 100: File does not exists or can't be read\n");
 }
 
-TEST(ConsoleTool, SampleFilesPrintTheirBlocks) {
+TEST(ConsoleTool, SampleFilesPrintEveryEntryInKeyOrder) {
     const std::filesystem::path samples = std::filesystem::path(VELLUMTAG_SOURCE_DIR) / "samples";
-    const ToolRun run = runTool(samples, {"hello.pdf"});
+    const ToolRun run = runTool(samples, {"hello.pdf", "unicode-title.pdf"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output.rfind(header("hello.pdf"), 0), 0u) << run.output;
-    EXPECT_EQ(run.output.find("Error"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output, header("hello.pdf") +
+                              "Author => Vellumtag Team\n"
+                              "CreationDate => D:20261208120000+01'00'\n"
+                              "Creator => make-samples\n"
+                              "Keywords => pdf, metadata, sample\n"
+                              "ModDate => D:20261208130500Z\n"
+                              "PageCount => 1\n"
+                              "Producer => Vellumtag sample writer\n"
+                              "Subject => A one-page sample\n"
+                              "Title => Hello, Vellumtag\n" +
+                              header("unicode-title.pdf") +
+                              "Author => José Martínez\n"
+                              "PageCount => 2\n"
+                              "Producer => make-samples\n"
+                              "Subject => Ελληνικά και русский\n"
+                              "Title => Ünïcødé — 日本語のタイトル 📚\n");
+}
+
+TEST(ConsoleTool, UnprintableValuesShowTheirPrefixAndLength) {
+    TempDir dir;
+    dir.write("odd.pdf", PdfBuilder()
+                             .object(1, "<< /Type /Catalog >>")
+                             .object(2, "<< /Title <FEFF0041D800> /Subject <FEFFDC0000420043> "
+                                        "/Author (fine) >>")
+                             .build("/Root 1 0 R /Info 2 0 R"));
+    const ToolRun run = runTool(dir.path(), {"odd.pdf"});
+    EXPECT_EQ(run.output, header("odd.pdf") +
+                              "Author => fine\n"
+                              "Subject => *** Unsupported console Unicode data, len: 3 ***\n"
+                              "Title => A*** Unsupported console Unicode data, len: 2 ***\n");
 }
 
 TEST(TextEncoding, Utf8StopsAtAnUnpairedSurrogate) {

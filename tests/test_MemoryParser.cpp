@@ -45,9 +45,12 @@ TEST(MemoryParser, FindLastNeverTakesTheRangeStart) {
         std::ptrdiff_t expected; // -1: the data's end
     };
     const Case cases[] = {
-        {"xyxyxy", "xy", 0, 4}, {"xy....", "xy", 0, -1}, // the only occurrence starts at the range
-                                                         // start
-        {".xy...", "xy", 0, 1}, {"....xy", "xy", 4, -1}, {"ab", "abc", 0, -1},
+        {"xyxyxy", "xy", 0, 4},
+        {"xy....", "xy", 0, -1}, // the only occurrence starts at the range
+                                 // start
+        {".xy...", "xy", 0, 1},
+        {"....xy", "xy", 4, -1},
+        {"ab", "abc", 0, -1},
     };
     for (const auto &c : cases) {
         ParserOver p(c.data);

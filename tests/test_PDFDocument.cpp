@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 
 using namespace vellumtag;
+using vellumtag::test::PdfBuilder;
 using vellumtag::test::TempDir;
 
 namespace {
@@ -62,6 +63,155 @@ TEST(PDFDocument, ResultMessages) {
     };
     for (const auto &[code, message] : cases)
         EXPECT_EQ(resultMessage(static_cast<PDFResult>(code)), message) << code;
+}
+
+std::string xmpPacket(const std::string &body) {
+    return "<?xpacket begin=\"\xEF\xBB\xBF\"?><x:xmpmeta><rdf:RDF><rdf:Description>" + body +
+           "</rdf:Description></rdf:RDF></x:xmpmeta><?xpacket end=\"w\"?>";
+}
+
+std::string metadataStream(const std::string &packet) {
+    return "<< /Type /Metadata /Subtype /XML /Length " + std::to_string(packet.size()) +
+           " >>\nstream\n" + packet + "\nendstream";
+}
+
+// Loads the bytes from a temporary file; the values as UTF-16 by key.
+struct Loaded {
+    PDFResult result;
+    PDFDictionary values;
+};
+
+Loaded loadBytes(const std::string &bytes) {
+    TempDir dir;
+    PDFDocument document;
+    Loaded loaded{document.load(dir.write("doc.pdf", bytes)), {}};
+    loaded.values = document.values();
+    return loaded;
+}
+
+TEST(PDFDocument, InfoWinsOverXmpEvenWhenEmpty) {
+    const std::string xmp = xmpPacket(
+        "<dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">XMP title</rdf:li></rdf:Alt>"
+        "</dc:title><dc:creator><rdf:Seq><rdf:li>XMP author</rdf:li></rdf:Seq></dc:creator>"
+        "<pdf:Producer>XMP producer</pdf:Producer>");
+    const auto loaded =
+        loadBytes(PdfBuilder()
+                      .object(1, "<< /Type /Catalog /Pages 2 0 R /Metadata 5 0 R >>")
+                      .object(2, "<< /Type /Pages /Kids [] /Count 12 >>")
+                      .object(4, "<< /Title () /Author (  Info author \r\n) >>")
+                      .object(5, metadataStream(xmp))
+                      .build("/Root 1 0 R /Info 4 0 R"));
+    ASSERT_EQ(loaded.result, PDFResult::Ok);
+    EXPECT_EQ(loaded.values.getString("Title", u"missing"), u"");
+    EXPECT_EQ(loaded.values.getString("Author", u""), u"Info author");
+    EXPECT_EQ(loaded.values.getString("Producer", u""), u"XMP producer");
+    EXPECT_EQ(loaded.values.getString("PageCount", u""), u"12");
+    EXPECT_EQ(loaded.values.size(), 4u);
+}
+
+TEST(PDFDocument, XmpFromACompressedStreamAndAttributesIgnored) {
+    const std::string xmp = xmpPacket("<dc:title>Only XMP</dc:title>");
+    const auto loaded =
+        loadBytes(PdfBuilder()
+                      .object(1, "<< /Type /Catalog /Metadata 5 0 R >>")
+                      .object(5, metadataStream(xmpPacket("<rdf:Description pdf:Producer=\"attr\"/>"
+                                                          "<dc:title>Only XMP</dc:title>")))
+                      .build("/Root 1 0 R"));
+    ASSERT_EQ(loaded.result, PDFResult::Ok);
+    EXPECT_EQ(loaded.values.getString("Title", u""), u"Only XMP");
+    EXPECT_FALSE(loaded.values.contains("Producer"));
+    EXPECT_FALSE(loaded.values.contains("PageCount"));
+}
+
+TEST(PDFDocument, PageCountComesFromInfoBeforeThePageTree) {
+    struct Case {
+        const char *info;
+        const char *pages;
+        const char16_t *expected; // nullptr: no entry
+    };
+    const Case cases[] = {
+        {"<< /Title (t) >>", "<< /Type /Pages /Count 12 >>", u"12"},
+        {"<< /PageCount (7) >>", "<< /Type /Pages /Count 12 >>", u"7"},
+        {"<< /Title (t) >>", "<< /Type /Pages >>", nullptr},
+        {"<< /Title (t) >>", "<< /Type /Pages /Count 9 0 R >>", u"33"},
+    };
+    for (const auto &c : cases) {
+        const auto loaded = loadBytes(PdfBuilder()
+                                          .object(1, "<< /Type /Catalog /Pages 2 0 R >>")
+                                          .object(2, c.pages)
+                                          .object(4, c.info)
+                                          .object(9, "(33)")
+                                          .build("/Root 1 0 R /Info 4 0 R"));
+        ASSERT_EQ(loaded.result, PDFResult::Ok);
+        if (c.expected == nullptr)
+            EXPECT_FALSE(loaded.values.contains("PageCount")) << c.info << c.pages;
+        else
+            EXPECT_EQ(loaded.values.getString("PageCount", u""), c.expected) << c.pages;
+    }
+}
+
+TEST(PDFDocument, ReferencesAreResolvedWhereTheyCanBe) {
+    const auto loaded =
+        loadBytes(PdfBuilder()
+                      .object(1, "<< /Type /Catalog >>")
+                      .object(4, "<< /Title 7 0 R /Subject 8 5 R /Author 99 0 R /Keywords 9 0 R "
+                                 "/Custom (  custom value  ) /Trapped /False >>")
+                      .object(7, "(  Referenced title  )")
+                      .object(8, "<FEFF0141>")
+                      .object(9, "<< /Not /AString >>")
+                      .build("/Root 1 0 R /Info 4 0 R"));
+    ASSERT_EQ(loaded.result, PDFResult::Ok);
+    const auto &v = loaded.values;
+    EXPECT_EQ(v.getString("Title", u""), u"Referenced title");
+    EXPECT_EQ(v.getString("Subject", u""), u"A") << "U+0141 arrives as its low byte";
+    EXPECT_EQ(*v.find("Author"), (PDFValue{u"99 0 R", true}));
+    EXPECT_EQ(*v.find("Keywords"), (PDFValue{u"", false}));
+    EXPECT_EQ(v.getString("Custom", u""), u"custom value");
+    EXPECT_EQ(v.getString("Trapped", u"missing"), u"");
+    EXPECT_EQ(v.getString("False", u"missing"), u"");
+}
+
+TEST(PDFDocument, AnEmptyMetadataStreamReadsAsADictionary) {
+    const auto loaded = loadBytes(
+        PdfBuilder()
+            .object(1, "<< /Type /Catalog /Metadata 5 0 R >>")
+            .object(5, "<< /Type /Metadata /Subtype /XML /Length 0 >>\nstream\n\nendstream")
+            .build("/Root 1 0 R"));
+    ASSERT_EQ(loaded.result, PDFResult::Ok);
+    EXPECT_EQ(loaded.values.getString("Type", u""), u"Metadata");
+    EXPECT_EQ(loaded.values.getString("Subtype", u""), u"XML");
+    EXPECT_EQ(loaded.values.getString("Length", u""), u"0");
+}
+
+TEST(PDFDocument, CrossReferenceChainOutcomes) {
+    const std::string body = "%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\n";
+    auto withTail = [&](const std::string &sections, std::size_t startxref) {
+        return body + sections + "startxref\n" + std::to_string(startxref) + "\n%%EOF\n";
+    };
+    // A section at a known offset whose /Prev is itself, without /Root or /Info.
+    const std::size_t self = body.size();
+    const std::string loop =
+        "xref\n0 1\n0000000009 00000 n \ntrailer\n<< /Prev " + std::to_string(self) + " >>\n";
+    // The newest trailer names /Root: the broken older section is never needed.
+    const std::string named =
+        "xref\n1 1\n0000000009 00000 n \ntrailer\n<< /Root 1 0 R /Prev 3 >>\n";
+
+    struct Case {
+        std::string bytes;
+        PDFResult expected;
+    };
+    const Case cases[] = {
+        {withTail("", 100000), PDFResult::BadValue},
+        {withTail("", body.size() + 30), PDFResult::BadValue},
+        {withTail(loop, self), PDFResult::XrefNotFound},
+        {withTail(named, self), PDFResult::Ok},
+        {withTail("garbage\n", 4), PDFResult::Unspecified},
+    };
+    for (const auto &c : cases) {
+        const auto loaded = loadBytes(c.bytes);
+        EXPECT_EQ(loaded.result, c.expected) << c.bytes;
+        EXPECT_TRUE(c.expected != PDFResult::Ok || loaded.values.empty());
+    }
 }
 
 } // namespace

@@ -1,0 +1,173 @@
+#include "PDFInfoObject.h"
+
+#include <cassert>
+
+#include "PDFXrefTable.h"
+
+namespace vellumtag {
+
+namespace {
+
+struct XmpKey {
+    std::u16string_view element;
+    const char *infoKey;
+};
+
+// Applied in this order; the information dictionary's own entries win over all of them.
+constexpr XmpKey kXmpKeys[] = {
+    {u"dc:title", "Title"},
+    {u"dc:creator", "Author"},
+    {u"dc:description", "Subject"},
+    {u"pdf:Keywords", "Keywords"},
+    {u"pdf:Producer", "Producer"},
+    {u"xmp:CreatorTool", "Creator"},
+    {u"xmp:CreateDate", "CreationDate"},
+    {u"xmp:ModifyDate", "ModDate"},
+};
+
+bool isXmlBlank(char16_t c) { return c == u'\t' || c == u'\n' || c == u'\r' || c == u' '; }
+
+} // namespace
+
+PDFResult PDFInfoObject::read(MemoryParser &parser, std::uint64_t offset) {
+    const PDFResult result = PDFObject::read(parser, offset);
+    if (result != PDFResult::Ok)
+        return result;
+
+    if (_data.empty()) {
+        _values.merge(_dictionary);
+    } else if (_dictionary.getString("Type", u"") == u"Metadata" &&
+               _dictionary.getString("Subtype", u"") == u"XML") {
+        const std::u16string packet = decodeUtf8(_data);
+        for (const auto &key : kXmpKeys)
+            applyXmpNode(packet, key.element, key.infoKey);
+    } else {
+        MemoryParser data;
+        data.attach(_data.data(), _data.size());
+        static_cast<void>(_values.parse(data, 0));
+    }
+    resolveReferences();
+    return PDFResult::Ok;
+}
+
+std::u16string PDFInfoObject::extractNodeText(std::u16string_view packet,
+                                              std::u16string_view nodeName) {
+    assert(nodeName.size() < 25 && "wcslen(nodeName) < 25");
+    const std::u16string open = u"<" + std::u16string(nodeName);
+    const std::u16string close = u"</" + std::u16string(nodeName) + u">";
+
+    const std::size_t tag = packet.find(open);
+    if (tag == std::u16string_view::npos)
+        return {};
+    std::size_t start = packet.find(u'>', tag + 1);
+    if (start == std::u16string_view::npos)
+        return {};
+    ++start;
+    // Step over blanks and nested start tags such as rdf:Alt, rdf:Seq and rdf:li.
+    while (start < packet.size()) {
+        if (isXmlBlank(packet[start])) {
+            ++start;
+        } else if (packet[start] == u'<') {
+            const std::size_t end = packet.find(u'>', start);
+            if (end == std::u16string_view::npos)
+                return {};
+            start = end + 1;
+        } else {
+            break;
+        }
+    }
+    if (start >= packet.size())
+        return {};
+
+    const std::size_t closing = packet.find(close, start);
+    if (closing == std::u16string_view::npos)
+        return {};
+    // Walk back over blanks and end tags such as that of rdf:li.
+    std::size_t end = closing;
+    while (end > start) {
+        const char16_t c = packet[end - 1];
+        if (isXmlBlank(c)) {
+            --end;
+        } else if (c == u'>') {
+            const std::size_t tagStart = packet.rfind(u'<', end - 1);
+            if (tagStart == std::u16string_view::npos || tagStart < start)
+                return {};
+            end = tagStart;
+        } else {
+            break;
+        }
+    }
+    return std::u16string(packet.substr(start, end - start));
+}
+
+void PDFInfoObject::applyXmpNode(std::u16string_view packet, std::u16string_view nodeName,
+                                 const std::string &infoKey) {
+    std::u16string text = extractNodeText(packet, nodeName);
+    if (text.empty() || text == u"()")
+        return;
+    _values.set(infoKey, PDFValue{std::move(text), false});
+}
+
+std::u16string PDFInfoObject::decodeUtf8(std::span<const std::uint8_t> bytes) {
+    std::u16string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::uint8_t lead = bytes[i++];
+        char32_t value;
+        int continuation;
+        if (lead < 0x80) {
+            value = lead;
+            continuation = 0;
+        } else if (lead >= 0xC0 && lead <= 0xDF) {
+            value = lead & 0x1Fu;
+            continuation = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            value = lead & 0x0Fu;
+            continuation = 2;
+        } else if (lead >= 0xF0 && lead <= 0xF7) {
+            value = lead & 0x07u;
+            continuation = 3;
+        } else {
+            return {};
+        }
+        for (; continuation > 0; --continuation, ++i) {
+            if (i >= bytes.size() || bytes[i] < 0x80 || bytes[i] > 0xBF)
+                return {};
+            value = (value << 6) | (bytes[i] & 0x3Fu);
+        }
+        // Overlong forms pass; surrogates and values beyond Unicode do not.
+        if ((value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF)
+            return {};
+        if (value > 0xFFFF) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((value - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (value & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(value));
+        }
+    }
+    return out;
+}
+
+void PDFInfoObject::resolveReferences() {
+    for (auto &[key, value] : _values) {
+        if (!value.isReference)
+            continue;
+        std::string narrow(value.text.size(), '\0');
+        for (std::size_t i = 0; i < value.text.size(); ++i)
+            narrow[i] = value.text[i] < 0x80 ? static_cast<char>(value.text[i]) : '?';
+        std::uint32_t number = 0;
+        char keyword = 0;
+        if (MemoryParser::scanText(narrow, "%u %*u %c", {&number, &keyword}) != 2 || keyword != 'R')
+            continue;
+        const std::int64_t offset = _owner->findObjectOffset(number);
+        if (offset == PDFXrefTable::kUnknown)
+            continue;
+        PDFObject target(_owner);
+        if (target.read(*_owner->_file, static_cast<std::uint64_t>(offset)) != PDFResult::Ok)
+            continue;
+        value.text.assign(target._data.begin(), target._data.end());
+        value.isReference = false;
+    }
+}
+
+} // namespace vellumtag

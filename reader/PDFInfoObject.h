@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "PDFObject.h"
+
+namespace vellumtag {
+
+class PDFXrefTable;
+
+// Reads an object that carries document metadata into _values: the entries of a plain
+// dictionary (the information dictionary, the page tree root), the texts of eight XMP elements
+// of a metadata stream (ISO 32000-1, 14.3.2) under the information dictionary's key names, or
+// the first dictionary found in other stream data. Entries that are indirect references are
+// then replaced by the referenced object's text where it can be read.
+class PDFInfoObject : public PDFObject {
+public:
+    explicit PDFInfoObject(PDFXrefTable *xref) : PDFObject(xref), _owner(xref) {}
+
+    PDFResult read(MemoryParser &parser, std::uint64_t offset) override;
+
+    // The text of the first element of that name, exactly as written, with the nested start
+    // and end tags around it skipped; empty when the element is missing or has no text.
+    static std::u16string extractNodeText(std::u16string_view packet, std::u16string_view nodeName);
+    void applyXmpNode(std::u16string_view packet, std::u16string_view nodeName,
+                      const std::string &infoKey);
+    // UTF-8 to UTF-16; any malformed sequence makes the whole result empty.
+    static std::u16string decodeUtf8(std::span<const std::uint8_t> bytes);
+    void resolveReferences();
+
+    PDFDictionary _values;
+    PDFXrefTable *_owner;
+};
+
+} // namespace vellumtag

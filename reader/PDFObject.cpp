@@ -1,0 +1,106 @@
+#include "PDFObject.h"
+
+#include <algorithm>
+#include <zlib.h>
+
+#include "Limits.h"
+
+namespace vellumtag {
+
+namespace {
+
+// Releases zlib's state on every path out of flateDecode, exceptions included.
+struct InflateState {
+    z_stream stream{};
+    bool initialised = false;
+    ~InflateState() {
+        if (initialised)
+            inflateEnd(&stream);
+    }
+};
+
+} // namespace
+
+PDFResult PDFObject::read(MemoryParser &parser, std::uint64_t offset) {
+    _data.clear();
+    _dictionary.clear();
+    if (offset != kAtCursor)
+        parser.seek(offset);
+
+    if (parser.scan(limits::kScanWindow, "%lu %lu obj", {&_objectNumber, &_generation}) < 2)
+        return PDFResult::XrefNotFound;
+    parser.skipPast("obj");
+    parser.skipWhitespace();
+    if (parser.atEnd())
+        return PDFResult::XrefNotFound;
+
+    if (!parser.startsWith("<<")) {
+        PDFDictionary scratch;
+        const PDFResult result = scratch.parseValue(parser, "");
+        if (result != PDFResult::Ok)
+            return result;
+        if (const PDFValue *value = scratch.find("")) {
+            _data.reserve(value->text.size());
+            for (char16_t unit : value->text)
+                _data.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+        }
+        return PDFResult::Ok;
+    }
+
+    if (_dictionary.parse(parser) != PDFResult::Ok)
+        return PDFResult::DictionaryUnreadable;
+    // ISO 32000-1, 7.3.8.1: "stream" follows the dictionary; allow a few bytes of blanks.
+    if (parser.skipPast("stream", 10) == 0)
+        return PDFResult::Ok;
+    while (!parser.atEnd() &&
+           (*parser._cursor == '\r' || *parser._cursor == '\n' || *parser._cursor == ' '))
+        ++parser._cursor;
+
+    const std::uint64_t length = _dictionary.getUInt("Length");
+    if (length == UINT64_MAX)
+        return PDFResult::BadValue;
+    // A /Length past the end of the data takes the bytes up to the end, never more.
+    const auto available = static_cast<std::uint64_t>(parser.getEnd() - parser._cursor);
+    const auto taken = static_cast<std::size_t>(std::min(length, available));
+    if (taken > limits::kMaxStreamBytes)
+        return PDFResult::BadValue;
+    _data.assign(parser._cursor, parser._cursor + taken);
+
+    const std::u16string filter = _dictionary.getString("Filter", u"");
+    if (filter.empty())
+        return PDFResult::Ok;
+    if (filter == u"FlateDecode")
+        return flateDecode(_data);
+    return PDFResult::BadValue;
+}
+
+PDFResult PDFObject::flateDecode(Bytes &bytes) {
+    if (bytes.size() > limits::kMaxStreamBytes)
+        return PDFResult::DecompressionFailed;
+    Bytes out(std::clamp<std::size_t>(bytes.size() * 20, 64, limits::kMaxInitialInflateBytes));
+
+    InflateState state;
+    z_stream &stream = state.stream;
+    stream.next_in = bytes.data();
+    stream.avail_in = static_cast<uInt>(bytes.size());
+    if (inflateInit(&stream) != Z_OK)
+        return PDFResult::DecompressionFailed;
+    state.initialised = true;
+
+    for (;;) {
+        stream.next_out = out.data() + stream.total_out;
+        stream.avail_out = static_cast<uInt>(out.size() - stream.total_out);
+        const int rc = inflate(&stream, Z_NO_FLUSH);
+        if (rc == Z_STREAM_END)
+            break;
+        // Z_OK with output space left means the input ended before the compressed data did.
+        if (rc != Z_OK || stream.avail_out != 0 || out.size() >= limits::kMaxStreamBytes)
+            return PDFResult::DecompressionFailed;
+        out.resize(std::min(out.size() * 2, limits::kMaxStreamBytes));
+    }
+    out.resize(stream.total_out);
+    bytes = std::move(out);
+    return PDFResult::Ok;
+}
+
+} // namespace vellumtag

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+
+#include "MemoryParser.h"
+#include "PDFDictionary.h"
+#include "PDFResult.h"
+
+namespace vellumtag {
+
+class PDFXrefTable;
+
+// One indirect object (ISO 32000-1, 7.3.10): its header, then either a dictionary with its
+// stream data (inflated when /Filter is FlateDecode) or a single direct value, whose text is
+// kept in _data one byte per code unit. Stream bytes never come from beyond the end of the
+// data, and no stream grows beyond limits::kMaxStreamBytes.
+class PDFObject {
+public:
+    static constexpr std::uint64_t kAtCursor = UINT64_MAX;
+
+    explicit PDFObject(PDFXrefTable *xref) : _xref(xref) {}
+    virtual ~PDFObject() = default;
+    PDFObject(const PDFObject &) = default;
+    PDFObject &operator=(const PDFObject &) = default;
+
+    // Reads the object at a byte offset, or at the parser's cursor with kAtCursor.
+    virtual PDFResult read(MemoryParser &parser, std::uint64_t offset);
+
+    // Replaces zlib-format data by their inflation; 107 leaves them unchanged.
+    static PDFResult flateDecode(Bytes &bytes);
+
+    PDFDictionary _dictionary;
+    Bytes _data;
+    bool _raw = false;
+    PDFXrefTable *_xref = nullptr;
+    std::uint32_t _objectNumber = UINT32_MAX;
+    std::uint32_t _generation = UINT32_MAX;
+};
+
+} // namespace vellumtag

@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "PDFInfoObject.h"
+#include "TestSupport.h"
+
+using namespace vellumtag;
+
+namespace {
+
+std::u16string packet(const char16_t *body) {
+    return std::u16string(u"<x:xmpmeta><rdf:RDF><rdf:Description>") + body +
+           u"</rdf:Description></rdf:RDF></x:xmpmeta>";
+}
+
+TEST(PDFInfoObject, ExtractNodeText) {
+    struct Case {
+        const char16_t *body;
+        const char16_t *node;
+        std::u16string expected;
+    };
+    const Case cases[] = {
+        {u"<dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">The Title</rdf:li></rdf:Alt>"
+         u"</dc:title>",
+         u"dc:title", u"The Title"},
+        {u"<dc:creator>\n <rdf:Seq>\n  <rdf:li>Ada</rdf:li>\n  <rdf:li>Bob</rdf:li>\n "
+         u"</rdf:Seq>\n</dc:creator>",
+         u"dc:creator", u"Ada</rdf:li>\n  <rdf:li>Bob"},
+        {u"<pdf:Producer>A &amp; B</pdf:Producer>", u"pdf:Producer", u"A &amp; B"},
+        {u"<pdf:Producer>  padded \t</pdf:Producer>", u"pdf:Producer", u"padded"},
+        {u"<pdf:Producer></pdf:Producer>", u"pdf:Producer", u""},
+        {u"<pdf:Producer/>", u"pdf:Producer", u""},
+        {u"<rdf:Description pdf:Producer=\"attr\"/>", u"pdf:Producer", u""},
+        {u"<xmp:CreateDate>2024-01-02</xmp:CreateDate>", u"dc:title", u""},
+        {u"<dc:title>unclosed", u"dc:title", u""},
+        {u"<dc:title>a></dc:title>", u"dc:title", u""}, // the walk back would pass the start
+        {u"<xmp:CreatorToolkit>no</xmp:CreatorToolkit><xmp:CreatorTool>yes</xmp:CreatorTool>",
+         u"xmp:CreatorTool", u"no</xmp:CreatorToolkit><xmp:CreatorTool>yes"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(PDFInfoObject::extractNodeText(packet(c.body), c.node), c.expected)
+            << std::string(c.body, c.body + std::char_traits<char16_t>::length(c.body)).size();
+    }
+}
+
+TEST(PDFInfoObject, ApplyXmpNodeIgnoresOnlyEmptyParentheses) {
+    PDFInfoObject object(nullptr);
+    object._values.set("Title", PDFValue{u"kept", false});
+    object.applyXmpNode(packet(u"<dc:title>()</dc:title>"), u"dc:title", "Title");
+    EXPECT_EQ(object._values.getString("Title", u""), u"kept");
+    object.applyXmpNode(packet(u"<dc:title>( )</dc:title>"), u"dc:title", "Title");
+    EXPECT_EQ(object._values.getString("Title", u""), u"( )");
+    object.applyXmpNode(packet(u""), u"dc:title", "Title");
+    EXPECT_EQ(object._values.getString("Title", u""), u"( )");
+}
+
+TEST(PDFInfoObject, DecodeUtf8) {
+    struct Case {
+        std::string bytes;
+        std::u16string expected;
+    };
+    const Case cases[] = {
+        {"plain", u"plain"},
+        {"caf\xC3\xA9", u"caf\u00e9"},
+        {"\xEF\xBB\xBFx", u"\uFEFFx"},
+        {"\xE6\x97\xA5", u"\u65e5"},
+        {"\xF0\x9F\x93\x9A", u"\xD83D\xDCDA"},
+        {"\xC1\x81", u"A"}, // overlong forms pass
+        {"ok \xFF", u""},
+        {"ok \x80", u""},
+        {"\xC3(", u""},
+        {"\xE6\x97", u""},
+        {"\xED\xA0\x80", u""},         // a surrogate
+        {"\xF4\x90\x80\x80", u""},     // beyond U+10FFFF
+        {"\xF8\x88\x80\x80\x80", u""}, // five-byte lead
+    };
+    for (const auto &c : cases) {
+        const auto *data = reinterpret_cast<const std::uint8_t *>(c.bytes.data());
+        EXPECT_EQ(PDFInfoObject::decodeUtf8({data, c.bytes.size()}), c.expected) << c.bytes;
+    }
+}
+
+} // namespace

@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <zlib.h>
+
+#include "PDFObject.h"
+#include "TestSupport.h"
+
+using namespace vellumtag;
+using vellumtag::test::ParserOver;
+
+namespace {
+
+std::string compressed(const std::string &plain) {
+    uLongf size = compressBound(static_cast<uLong>(plain.size()));
+    std::string out(size, '\0');
+    compress(reinterpret_cast<Bytef *>(out.data()), &size,
+             reinterpret_cast<const Bytef *>(plain.data()), static_cast<uLong>(plain.size()));
+    out.resize(size);
+    return out;
+}
+
+// zlib data of `total` zero bytes, deflated piecewise so that the plain text never exists.
+std::string zeroBomb(std::size_t total) {
+    z_stream stream{};
+    deflateInit(&stream, 1);
+    const std::string zeros(1 << 20, '\0');
+    std::string out;
+    char buffer[1 << 16];
+    for (std::size_t done = 0; done < total;) {
+        const std::size_t chunk = std::min(zeros.size(), total - done);
+        done += chunk;
+        stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(zeros.data()));
+        stream.avail_in = static_cast<uInt>(chunk);
+        do {
+            stream.next_out = reinterpret_cast<Bytef *>(buffer);
+            stream.avail_out = sizeof buffer;
+            deflate(&stream, done == total ? Z_FINISH : Z_NO_FLUSH);
+            out.append(buffer, sizeof buffer - stream.avail_out);
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    return out;
+}
+
+std::string streamObject(const std::string &dictionary, const std::string &data) {
+    return "7 0 obj\n<< " + dictionary + " >>\nstream\r\n" + data + "\nendstream\nendobj\n";
+}
+
+struct Read {
+    PDFResult result;
+    std::string data;
+    PDFObject object{nullptr};
+};
+
+Read readAt(const std::string &bytes, std::uint64_t offset = 0) {
+    ParserOver over(bytes);
+    Read r{PDFResult::Ok, {}};
+    r.result = r.object.read(over.parser, offset);
+    r.data.assign(r.object._data.begin(), r.object._data.end());
+    return r;
+}
+
+TEST(PDFObject, StreamsAndTheirLength) {
+    struct Case {
+        std::string bytes;
+        PDFResult result;
+        std::string data;
+    };
+    const Case cases[] = {
+        {streamObject("/Length 5", "hello"), PDFResult::Ok, "hello"},
+        // Blanks after "stream" are all eaten, so /Length runs on past the data.
+        {"7 0 obj\n<< /Length 4 >>\nstream\r\n\n abcdef", PDFResult::Ok, "abcd"},
+        {"7 0 obj\n<< /Length 4 >>stream\nabcd", PDFResult::Ok, "abcd"},
+        {"7 0 obj\n<< /Length 4 >>\r\n\r\n\r\nstream\nabcd", PDFResult::Ok, ""},
+        {"7 0 obj\n<< /Length 9 0 R >>\nstream\n0123456789abc", PDFResult::Ok, "012345678"},
+        {"7 0 obj\n<< /Length 400 >>\nstream\nshort", PDFResult::Ok, "short"},
+        {"7 0 obj\n<< /Type /X >>\nstream\nabcd", PDFResult::BadValue, ""},
+        {streamObject("/Length 5 /Filter /ASCIIHexDecode", "41424"), PDFResult::BadValue, "41424"},
+        {streamObject("/Length 5 /Filter [/FlateDecode]", "xxxxx"), PDFResult::BadValue, "xxxxx"},
+        {streamObject("/Length 5 /Filter /flatedecode", "xxxxx"), PDFResult::BadValue, "xxxxx"},
+    };
+    for (const auto &c : cases) {
+        const Read r = readAt(c.bytes);
+        EXPECT_EQ(r.result, c.result) << c.bytes;
+        EXPECT_EQ(r.data, c.data) << c.bytes;
+    }
+    const Read r = readAt(cases[0].bytes);
+    EXPECT_EQ(r.object._objectNumber, 7u);
+    EXPECT_EQ(r.object._generation, 0u);
+    EXPECT_EQ(r.object._dictionary.getString("Length", u""), u"5");
+}
+
+TEST(PDFObject, HeadersAndDirectValues) {
+    struct Case {
+        std::string bytes;
+        PDFResult result;
+        std::string data;
+    };
+    const Case cases[] = {
+        {"3 0 obj\n(Caf\\351 au lait)\nendobj", PDFResult::Ok, "Caf\xE9 au lait"},
+        {"3 0 obj\n<FEFF00410042>\nendobj", PDFResult::Ok, "AB"},
+        {"3 0 obj 42\nendobj\n4 0 obj\n<< /Type /Page >>", PDFResult::Ok,
+         "42\nendobj\n4 0 obj\n<<"},
+        {"3 0 obj\n<< /A 1 >>\nendobj", PDFResult::Ok, ""},
+        {std::string(24, ' ') + "3 0 obj (x)", PDFResult::XrefNotFound, ""},
+        {"3 obj (x)", PDFResult::XrefNotFound, ""},
+        {"3 0 obj   \r\n", PDFResult::XrefNotFound, ""},
+        {"", PDFResult::XrefNotFound, ""},
+    };
+    for (const auto &c : cases) {
+        const Read r = readAt(c.bytes);
+        EXPECT_EQ(r.result, c.result) << c.bytes;
+        EXPECT_EQ(r.data, c.data) << c.bytes;
+    }
+}
+
+TEST(PDFObject, FlateDecodeStreams) {
+    const std::string text = "<x:xmpmeta>Some metadata</x:xmpmeta>";
+    const std::string zeros(100000, '\0');
+    const std::string z = compressed(text);
+    struct Case {
+        std::string data;
+        std::string length;
+        PDFResult result;
+        std::string decoded;
+    };
+    const Case cases[] = {
+        {z, std::to_string(z.size()), PDFResult::Ok, text},
+        {z + "trailing garbage", std::to_string(z.size() + 16), PDFResult::Ok, text},
+        {compressed(zeros), std::to_string(compressed(zeros).size()), PDFResult::Ok, zeros},
+        {z, "0", PDFResult::DecompressionFailed, ""},
+        {z, std::to_string(z.size() - 5), PDFResult::DecompressionFailed, z.substr(0, 17)},
+        {"not zlib data", "13", PDFResult::DecompressionFailed, "not zlib data"},
+    };
+    for (const auto &c : cases) {
+        const Read r = readAt(streamObject("/Filter /FlateDecode /Length " + c.length, c.data));
+        EXPECT_EQ(r.result, c.result) << c.length;
+        if (c.result == PDFResult::Ok)
+            EXPECT_EQ(r.data, c.decoded);
+        else
+            EXPECT_EQ(r.data.size(), std::stoul(c.length)) << "left as it was";
+    }
+}
+
+TEST(PDFObject, InflateStopsAtTheStreamLimit) {
+    const std::string bomb = zeroBomb(limits::kMaxStreamBytes + (1 << 20));
+    const std::string fits = zeroBomb(limits::kMaxStreamBytes);
+    const auto start = std::chrono::steady_clock::now();
+    Bytes data(bomb.begin(), bomb.end());
+    EXPECT_EQ(PDFObject::flateDecode(data), PDFResult::DecompressionFailed);
+    EXPECT_EQ(data.size(), bomb.size());
+    data.assign(fits.begin(), fits.end());
+    EXPECT_EQ(PDFObject::flateDecode(data), PDFResult::Ok);
+    EXPECT_EQ(data.size(), limits::kMaxStreamBytes);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST(PDFObject, StoredStreamsAboveTheLimitAreRefused) {
+    const std::string big(limits::kMaxStreamBytes + 1, 'x');
+    const Read r = readAt(streamObject("/Length " + std::to_string(big.size()), big));
+    EXPECT_EQ(r.result, PDFResult::BadValue);
+    EXPECT_TRUE(r.data.empty());
+}
+
+TEST(PDFObject, ReadsAtAnOffsetOrAtTheCursor) {
+    ParserOver over("junk 5 0 obj (five) endobj");
+    PDFObject object(nullptr);
+    ASSERT_EQ(object.read(over.parser, 5), PDFResult::Ok);
+    EXPECT_EQ(object._objectNumber, 5u);
+    over.parser.seek(5);
+    ASSERT_EQ(object.read(over.parser, PDFObject::kAtCursor), PDFResult::Ok);
+    EXPECT_EQ(std::string(object._data.begin(), object._data.end()), "five");
+    EXPECT_EQ(object.read(over.parser, 1000), PDFResult::XrefNotFound);
+}
+
+} // namespace
