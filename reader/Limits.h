@@ -37,4 +37,7 @@ inline constexpr std::size_t kMaxStreamBytes = std::size_t{64} << 20;
 // not allocate its twentyfold at once.
 inline constexpr std::size_t kMaxInitialInflateBytes = std::size_t{1} << 20;
 
+// Bytes of one field of a cross-reference stream row (/W); eight hold any 64-bit value.
+inline constexpr std::uint32_t kMaxXrefFieldWidth = 8;
+
 } // namespace vellumtag::limits

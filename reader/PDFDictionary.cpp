@@ -92,6 +92,34 @@ void skipDictionary(MemoryParser &parser) {
     parser._cursor = p;
 }
 
+// Collects the array whose "[" is at the cursor up to its balancing "]", or to the end of the
+// data. Brackets inside literal and hexadecimal strings do not count (ISO 32000-1, 7.3.6):
+// an /ID such as [(\335[\207) (...)] must not swallow the rest of a trailer.
+void readArray(MemoryParser &parser, Bytes &out) {
+    const std::uint8_t *const start = parser._cursor;
+    const std::uint8_t *const end = parser.getEnd();
+    const std::uint8_t *p = start;
+    std::size_t depth = 0;
+    while (p < end) {
+        if (*p == '(') {
+            p = skipLiteral(p, end);
+        } else if (*p == '<' && !(p + 1 < end && p[1] == '<')) {
+            p = std::find(p, end, '>');
+            p += p < end ? 1 : 0;
+        } else {
+            if (*p == '[')
+                ++depth;
+            else if (*p == ']')
+                --depth;
+            ++p;
+            if (depth == 0)
+                break;
+        }
+    }
+    out.assign(start, p);
+    parser._cursor = p;
+}
+
 } // namespace
 
 PDFResult PDFDictionary::parse(MemoryParser &parser, std::uint64_t offset) {
@@ -169,7 +197,7 @@ PDFResult PDFDictionary::parseValueAt(MemoryParser &parser, const std::string &k
         decodeHexString(withoutDelimiters(collected), value.text);
         break;
     case '[':
-        parser.readBalanced(collected, '[', ']');
+        readArray(parser, collected);
         unescapeLiteral(withoutDelimiters(collected), value.text, true);
         break;
     default: {

@@ -50,11 +50,8 @@ PDFResult PDFDocument::collectMetadata(std::uint64_t xrefOffset) {
 }
 
 PDFResult PDFDocument::readCatalog(std::uint32_t number) {
-    const std::int64_t offset = _xref.findObjectOffset(number);
-    if (offset == PDFXrefTable::kUnknown)
-        return PDFResult::ObjectNotFound;
     PDFObject catalog(&_xref);
-    const PDFResult result = catalog.read(_file, static_cast<std::uint64_t>(offset));
+    const PDFResult result = _xref.readObject(number, catalog);
     if (result != PDFResult::Ok)
         return result;
 
@@ -70,9 +67,7 @@ PDFResult PDFDocument::readCatalog(std::uint32_t number) {
 bool PDFDocument::readInfoObject(std::int64_t number, PDFInfoObject &object) {
     if (number < 0 || number > UINT32_MAX)
         return false;
-    const std::int64_t offset = _xref.findObjectOffset(static_cast<std::uint32_t>(number));
-    return offset != PDFXrefTable::kUnknown &&
-           object.read(_file, static_cast<std::uint64_t>(offset)) == PDFResult::Ok;
+    return _xref.readObject(static_cast<std::uint32_t>(number), object) == PDFResult::Ok;
 }
 
 } // namespace vellumtag

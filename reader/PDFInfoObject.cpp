@@ -31,10 +31,24 @@ bool isXmlBlank(char16_t c) { return c == u'\t' || c == u'\n' || c == u'\r' || c
 
 PDFResult PDFInfoObject::read(MemoryParser &parser, std::uint64_t offset) {
     const PDFResult result = PDFObject::read(parser, offset);
-    if (result != PDFResult::Ok)
-        return result;
+    return result == PDFResult::Ok ? extract() : result;
+}
 
+PDFResult PDFInfoObject::readEmbedded(const Bytes &objectStream, std::uint64_t offset,
+                                      std::uint32_t number) {
+    const PDFResult result = PDFObject::readEmbedded(objectStream, offset, number);
+    return result == PDFResult::Ok ? extract() : result;
+}
+
+PDFResult PDFInfoObject::extract() {
     if (_data.empty()) {
+        const PDFEncryptionDictionary *security =
+            _owner != nullptr ? _owner->_security.get() : nullptr;
+        if (security != nullptr && security->_encryptMetadata && !_embedded) {
+            if (!security->_ready)
+                return PDFResult::EncryptionUnsupported;
+            static_cast<void>(security->decryptStrings(_dictionary, _objectNumber, _generation));
+        }
         _values.merge(_dictionary);
     } else if (_dictionary.getString("Type", u"") == u"Metadata" &&
                _dictionary.getString("Subtype", u"") == u"XML") {
@@ -159,11 +173,8 @@ void PDFInfoObject::resolveReferences() {
         char keyword = 0;
         if (MemoryParser::scanText(narrow, "%u %*u %c", {&number, &keyword}) != 2 || keyword != 'R')
             continue;
-        const std::int64_t offset = _owner->findObjectOffset(number);
-        if (offset == PDFXrefTable::kUnknown)
-            continue;
         PDFObject target(_owner);
-        if (target.read(*_owner->_file, static_cast<std::uint64_t>(offset)) != PDFResult::Ok)
+        if (_owner->readObject(number, target) != PDFResult::Ok)
             continue;
         value.text.assign(target._data.begin(), target._data.end());
         value.isReference = false;

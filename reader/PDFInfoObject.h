@@ -21,6 +21,8 @@ public:
     explicit PDFInfoObject(PDFXrefTable *xref) : PDFObject(xref), _owner(xref) {}
 
     PDFResult read(MemoryParser &parser, std::uint64_t offset) override;
+    PDFResult readEmbedded(const Bytes &objectStream, std::uint64_t offset,
+                           std::uint32_t number) override;
 
     // The text of the first element of that name, exactly as written, with the nested start
     // and end tags around it skipped; empty when the element is missing or has no text.
@@ -33,6 +35,10 @@ public:
 
     PDFDictionary _values;
     PDFXrefTable *_owner;
+
+private:
+    // Fills _values from what the read left in _dictionary and _data.
+    PDFResult extract();
 };
 
 } // namespace vellumtag

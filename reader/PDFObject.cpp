@@ -4,10 +4,16 @@
 #include <zlib.h>
 
 #include "Limits.h"
+#include "PDFXrefTable.h"
 
 namespace vellumtag {
 
 namespace {
+
+// ISO 32000-1, 7.2.2, table 1.
+bool isPdfWhitespace(std::uint8_t c) {
+    return c == 0 || c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ';
+}
 
 // Releases zlib's state on every path out of flateDecode, exceptions included.
 struct InflateState {
@@ -34,24 +40,23 @@ PDFResult PDFObject::read(MemoryParser &parser, std::uint64_t offset) {
     if (parser.atEnd())
         return PDFResult::XrefNotFound;
 
-    if (!parser.startsWith("<<")) {
-        PDFDictionary scratch;
-        const PDFResult result = scratch.parseValue(parser, "");
-        if (result != PDFResult::Ok)
-            return result;
-        if (const PDFValue *value = scratch.find("")) {
-            _data.reserve(value->text.size());
-            for (char16_t unit : value->text)
-                _data.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-        }
-        return PDFResult::Ok;
-    }
+    if (!parser.startsWith("<<"))
+        return readDirectValue(parser);
 
     if (_dictionary.parse(parser) != PDFResult::Ok)
         return PDFResult::DictionaryUnreadable;
-    // ISO 32000-1, 7.3.8.1: "stream" follows the dictionary; allow a few bytes of blanks.
-    if (parser.skipPast("stream", 10) == 0)
-        return PDFResult::Ok;
+    // ISO 32000-1, 7.3.8.1: "stream" follows the dictionary after white space, of which some
+    // writers (LuaTeX among them) put more than a few bytes.
+    if (parser.skipPast("stream", 10) == 0) {
+        const std::uint8_t *afterDictionary = parser._cursor;
+        while (!parser.atEnd() && isPdfWhitespace(*parser._cursor))
+            ++parser._cursor;
+        if (!parser.startsWith("stream")) {
+            parser._cursor = afterDictionary;
+            return PDFResult::Ok;
+        }
+        parser._cursor += 6;
+    }
     while (!parser.atEnd() &&
            (*parser._cursor == '\r' || *parser._cursor == '\n' || *parser._cursor == ' '))
         ++parser._cursor;
@@ -65,6 +70,8 @@ PDFResult PDFObject::read(MemoryParser &parser, std::uint64_t offset) {
     if (taken > limits::kMaxStreamBytes)
         return PDFResult::BadValue;
     _data.assign(parser._cursor, parser._cursor + taken);
+    if (!_raw && _xref != nullptr && _xref->_security != nullptr && _xref->_security->_ready)
+        static_cast<void>(_xref->_security->decryptStream(_data, _objectNumber, _generation));
 
     const std::u16string filter = _dictionary.getString("Filter", u"");
     if (filter.empty())
@@ -72,6 +79,38 @@ PDFResult PDFObject::read(MemoryParser &parser, std::uint64_t offset) {
     if (filter == u"FlateDecode")
         return flateDecode(_data);
     return PDFResult::BadValue;
+}
+
+PDFResult PDFObject::readEmbedded(const Bytes &objectStream, std::uint64_t offset,
+                                  std::uint32_t number) {
+    _data.clear();
+    _dictionary.clear();
+    _objectNumber = number;
+    _generation = 0;
+    _embedded = true;
+    MemoryParser parser;
+    parser.attach(objectStream.data(), objectStream.size());
+    parser.seek(offset);
+    parser.skipWhitespace();
+    if (parser.atEnd())
+        return PDFResult::XrefNotFound;
+    if (!parser.startsWith("<<"))
+        return readDirectValue(parser);
+    return _dictionary.parse(parser) == PDFResult::Ok ? PDFResult::Ok
+                                                      : PDFResult::DictionaryUnreadable;
+}
+
+PDFResult PDFObject::readDirectValue(MemoryParser &parser) {
+    PDFDictionary scratch;
+    const PDFResult result = scratch.parseValue(parser, "");
+    if (result != PDFResult::Ok)
+        return result;
+    if (const PDFValue *value = scratch.find("")) {
+        _data.reserve(value->text.size());
+        for (char16_t unit : value->text)
+            _data.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    }
+    return PDFResult::Ok;
 }
 
 PDFResult PDFObject::flateDecode(Bytes &bytes) {

@@ -12,8 +12,9 @@ class PDFXrefTable;
 
 // One indirect object (ISO 32000-1, 7.3.10): its header, then either a dictionary with its
 // stream data (inflated when /Filter is FlateDecode) or a single direct value, whose text is
-// kept in _data one byte per code unit. Stream bytes never come from beyond the end of the
-// data, and no stream grows beyond limits::kMaxStreamBytes.
+// kept in _data one byte per code unit. Stream data are decrypted when the document has a
+// security handler (unless _raw), never come from beyond the end of the data, and never grow
+// beyond limits::kMaxStreamBytes.
 class PDFObject {
 public:
     static constexpr std::uint64_t kAtCursor = UINT64_MAX;
@@ -25,6 +26,11 @@ public:
 
     // Reads the object at a byte offset, or at the parser's cursor with kAtCursor.
     virtual PDFResult read(MemoryParser &parser, std::uint64_t offset);
+    // Reads object `number` whose value begins at `offset` of an object stream's decoded data
+    // (ISO 32000-1, 7.5.7). Such an object has no header and no stream of its own, and its
+    // strings were decrypted with the stream as a whole.
+    virtual PDFResult readEmbedded(const Bytes &objectStream, std::uint64_t offset,
+                                   std::uint32_t number);
 
     // Replaces zlib-format data by their inflation; 107 leaves them unchanged.
     static PDFResult flateDecode(Bytes &bytes);
@@ -32,9 +38,13 @@ public:
     PDFDictionary _dictionary;
     Bytes _data;
     bool _raw = false;
+    bool _embedded = false;
     PDFXrefTable *_xref = nullptr;
     std::uint32_t _objectNumber = UINT32_MAX;
     std::uint32_t _generation = UINT32_MAX;
+
+private:
+    PDFResult readDirectValue(MemoryParser &parser);
 };
 
 } // namespace vellumtag

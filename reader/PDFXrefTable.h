@@ -2,41 +2,76 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "MemoryParser.h"
 #include "PDFDictionary.h"
+#include "PDFEncryptionDictionary.h"
 #include "PDFResult.h"
 
 namespace vellumtag {
 
 class PDFObject;
 
+// Where one object lies: at a byte offset of the file, or as the index-th object of an object
+// stream (ISO 32000-1, 7.5.7).
+struct XrefEntry {
+    static constexpr std::uint32_t kInFile = UINT32_MAX;
+
+    std::uint64_t offset = 0;
+    std::uint32_t stream = kInFile;
+    std::uint32_t index = 0;
+
+    bool compressed() const { return stream != kInFile; }
+};
+
 // The document's cross-reference state, read lazily and newest first along the /Prev chain
-// (ISO 32000-1, 7.5.4 and 7.5.6). Offsets are only ever added, so the newest section that
-// lists an object wins; classic trailers accumulate first-wins, except "Prev", which always
-// comes from the section read last. At most _maxSections sections are read per document,
-// which also ends /Prev cycles.
+// (ISO 32000-1, 7.5.4 to 7.5.8). Entries are only ever added, so the newest section that lists
+// an object wins; classic trailers accumulate first-wins, except "Prev", which always comes
+// from the section read last, and a cross-reference stream replaces the trailer with its own
+// dictionary. At most _maxSections sections are read per document, which also ends /Prev
+// cycles. Owns the security handler set up from the newest trailer's /Encrypt.
 class PDFXrefTable {
 public:
     static constexpr std::int64_t kUnknown = -1;
 
     PDFResult readSection(std::uint64_t offset);
-    // Byte offset of an object, reading older sections on demand; kUnknown when none is found.
+    // The entry of an object, reading older sections on demand; nullptr when none is found.
+    const XrefEntry *findEntry(std::uint32_t number);
+    // Byte offset of an object, or of the object stream that holds it; kUnknown when neither
+    // can be found.
     std::int64_t findObjectOffset(std::uint32_t number);
+    // Reads an object wherever it is stored: 103 when it cannot be located.
     PDFResult readObject(std::uint32_t number, PDFObject &object);
 
     PDFResult readXrefTable();
     PDFResult readXrefStream();
 
     PDFDictionary _trailer;
+    std::unique_ptr<PDFEncryptionDictionary> _security;
     bool _securityChecked = false;
     MemoryParser *_file = nullptr;
-    std::map<std::uint32_t, std::uint64_t> _offsets;
+    std::map<std::uint32_t, XrefEntry> _offsets;
     std::int32_t _rootObject = -1;
     std::int32_t _infoObject = -1;
     std::int64_t _prevOffset = -1;
     std::uint32_t _sectionCount = 0;
     std::uint32_t _maxSections = limits::kMaxSections;
+
+private:
+    // The decoded object stream last read, with its (object number, offset) header pairs.
+    struct ObjectStream {
+        std::uint32_t number = XrefEntry::kInFile;
+        Bytes data;
+        std::uint64_t first = 0;
+        std::vector<std::pair<std::uint32_t, std::uint64_t>> objects;
+    };
+    PDFResult loadObjectStream(std::uint32_t number);
+    PDFResult setUpSecurity();
+
+    ObjectStream _objectStream;
 };
 
 } // namespace vellumtag

@@ -62,6 +62,10 @@ TEST(PDFDictionary, ParseFillsEntriesAndPlacesCursor) {
         {"<< /A 1 /A 2 >>", {{"A", u"1"}}},
         {"<< /Type/Catalog/Pages 3 0 R>>", {{"Type", u"Catalog"}, {"Pages", u"3 0 R", true}}},
         {"<< /S /GoTo /D [3 0 R /Fit] >>", {{"S", u""}, {"GoTo", u""}, {"D", u"3 0 R /Fit"}}},
+        // Brackets inside an array's strings do not count.
+        {"<< /ID [(a[b) <5B5D>] /Root 1 0 R >>",
+         {{"ID", u"(a[b) <5B5D>"}, {"Root", u"1 0 R", true}}},
+        {"<< /A [[1] (x]) [2]] /B 3 >>", {{"A", u"[1] (x]) [2]"}, {"B", u"3"}}},
         {"<< /CF << /StdCF << /CFM /AESV2 >> >> >>",
          {{"CF", u"3"}, {"CF.StdCF", u"2"}, {"CF.StdCF.AESV2", u""}, {"CF.StdCF.CFM", u""}}},
         {"<< /Type >>", {{"Type", u""}}},

@@ -73,7 +73,12 @@ TEST(PDFObject, StreamsAndTheirLength) {
         // Blanks after "stream" are all eaten, so /Length runs on past the data.
         {"7 0 obj\n<< /Length 4 >>\nstream\r\n\n abcdef", PDFResult::Ok, "abcd"},
         {"7 0 obj\n<< /Length 4 >>stream\nabcd", PDFResult::Ok, "abcd"},
-        {"7 0 obj\n<< /Length 4 >>\r\n\r\n\r\nstream\nabcd", PDFResult::Ok, ""},
+        // Any run of white space may come between the dictionary and "stream".
+        {"7 0 obj\n<< /Length 4 >>\r\n\r\n\r\nstream\nabcd", PDFResult::Ok, "abcd"},
+        {"7 0 obj\n<< /Length 4 >>" + std::string(40, ' ') + "\nstream\nabcd", PDFResult::Ok,
+         "abcd"},
+        {"7 0 obj\n<< /Length 4 >>\nendobj\n8 0 obj\n<< /Length 4 >>\nstream\nabcd", PDFResult::Ok,
+         ""},
         {"7 0 obj\n<< /Length 9 0 R >>\nstream\n0123456789abc", PDFResult::Ok, "012345678"},
         {"7 0 obj\n<< /Length 400 >>\nstream\nshort", PDFResult::Ok, "short"},
         {"7 0 obj\n<< /Type /X >>\nstream\nabcd", PDFResult::BadValue, ""},

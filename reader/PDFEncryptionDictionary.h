@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "MemoryParser.h"
+#include "PDFDictionary.h"
+#include "PDFResult.h"
+
+namespace vellumtag {
+
+class PDFXrefTable;
+
+// The Standard security handler (ISO 32000-1, 7.6.3) for revisions 2 and 3 (RC4, 40 to 128-bit
+// keys) when the user password is empty: derives the file key from the /Encrypt dictionary held
+// in the base, proves it against /U, and decrypts stream data and string values with
+// per-object keys. Everything else (other handlers, /V 4 and up, AES, a real user password, a
+// key shorter than one byte) leaves it not ready, which the reader reports as 106.
+class PDFEncryptionDictionary : public PDFDictionary {
+public:
+    explicit PDFEncryptionDictionary(PDFXrefTable *xref) : _xref(xref) {}
+    virtual ~PDFEncryptionDictionary() = default;
+
+    // Parses the /Encrypt dictionary at the offset and sets up decryption.
+    virtual PDFResult load(MemoryParser &parser, std::uint64_t offset);
+
+    PDFResult decryptStream(Bytes &bytes, std::uint32_t objectNumber,
+                            std::uint32_t generation) const;
+    // Decrypts in place the values of a dictionary read from that object, except references
+    // and values made only of digits and "+,-.".
+    PDFResult decryptStrings(PDFDictionary &dictionary, std::uint32_t objectNumber,
+                             std::uint32_t generation) const;
+
+    void computeFileKey();
+    Bytes objectKey(std::uint32_t objectNumber, std::uint32_t generation) const;
+    Bytes firstFileId() const;
+    bool checkUserPasswordR2();
+    bool checkUserPasswordR3();
+
+    static Bytes rc4Crypt(const Bytes &bytes, const Bytes &key);
+    static std::u16string rc4CryptText(const std::u16string &text, const Bytes &key);
+
+    PDFXrefTable *_xref;
+    Bytes _fileKey;
+    std::u16string _filter;
+    bool _ready = false;
+    bool _encryptMetadata = true;
+    std::int32_t _v = 0;
+    std::int32_t _r = 0;
+    std::uint32_t _keyLength = 5;
+};
+
+} // namespace vellumtag

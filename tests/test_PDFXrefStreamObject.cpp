@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <initializer_list>
+#include <map>
+#include <string>
+
+#include "PDFObject.h"
+#include "PDFXrefStreamObject.h"
+#include "PDFXrefTable.h"
+#include "TestSupport.h"
+
+using namespace vellumtag;
+using vellumtag::test::ParserOver;
+
+namespace {
+
+std::string bytes(std::initializer_list<int> values) {
+    std::string out;
+    for (int v : values)
+        out.push_back(static_cast<char>(v));
+    return out;
+}
+
+// An uncompressed cross-reference stream object at offset 0 of the data.
+std::string xrefStream(const std::string &entries, const std::string &rows) {
+    return "9 0 obj\n<< /Type /XRef " + entries + " /Length " + std::to_string(rows.size()) +
+           " >>\nstream\n" + rows + "\nendstream\nendobj\n";
+}
+
+struct Section {
+    explicit Section(const std::string &data) : over(data) {
+        xref._file = &over.parser;
+        result = xref.readSection(0);
+    }
+    std::map<std::uint32_t, std::uint64_t> inFile() const {
+        std::map<std::uint32_t, std::uint64_t> out;
+        for (const auto &[number, entry] : xref._offsets)
+            if (!entry.compressed())
+                out[number] = entry.offset;
+        return out;
+    }
+    ParserOver over;
+    PDFXrefTable xref;
+    PDFResult result;
+};
+
+using Offsets = std::map<std::uint32_t, std::uint64_t>;
+
+TEST(PDFXrefStreamObject, RowsBecomeEntries) {
+    const std::string upRows = bytes({2, 0, 0, 0, 0, 2, 1, 0, 15, 0, 2, 0, 0, 16, 0});
+    const std::string plainRows = bytes({0, 0, 0, 0, 1, 0, 15, 0, 1, 0, 31, 0});
+    struct Case {
+        const char *what;
+        std::string entries;
+        std::string rows;
+        PDFResult result;
+        Offsets expected;
+    };
+    const Case cases[] = {
+        {"PNG Up",
+         "/W [1 2 1] /Size 3 /DecodeParms << /Columns 4 /Predictor 12 >>",
+         upRows,
+         PDFResult::Ok,
+         {{1, 15}, {2, 31}}},
+        {"no predictor", "/W [1 2 1] /Size 3", plainRows, PDFResult::Ok, {{1, 15}, {2, 31}}},
+        {"index pairs",
+         "/W [1 2 1] /Index [0 2 10 1]",
+         plainRows,
+         PDFResult::Ok,
+         {{1, 15}, {10, 31}}},
+        {"odd index", "/W [1 2 1] /Index [7]", bytes({1, 0, 7, 0}), PDFResult::Ok, {{7, 7}}},
+        {"no type field", "/W [0 2 1] /Size 3", plainRows, PDFResult::Ok, {}},
+        {"fewer rows than listed",
+         "/W [1 2 1] /Size 3000000000",
+         plainRows,
+         PDFResult::Ok,
+         {{1, 15}, {2, 31}}},
+        {"huge index count",
+         "/W [1 2 1] /Index [5 4000000000]",
+         plainRows,
+         PDFResult::Ok,
+         {{6, 15}, {7, 31}}},
+        {"eight-byte offsets",
+         "/W [1 8 0] /Size 1",
+         bytes({1, 0, 0, 0, 0, 0, 0, 1, 2}),
+         PDFResult::Ok,
+         {{0, 258}}},
+        {"width beyond eight", "/W [1 9 1] /Size 1", plainRows, PDFResult::Unspecified, {}},
+        {"one width", "/W [4] /Size 3", plainRows, PDFResult::Unspecified, {}},
+        {"no widths", "/Size 3", plainRows, PDFResult::Unspecified, {}},
+        {"predictor 15",
+         "/W [1 2 1] /DecodeParms << /Predictor 15 >>",
+         upRows,
+         PDFResult::Unspecified,
+         {}},
+        {"ragged rows",
+         "/W [1 2 1] /DecodeParms << /Predictor 12 >>",
+         upRows.substr(0, 11),
+         PDFResult::EncryptionUnsupported,
+         {}},
+    };
+    for (const auto &c : cases) {
+        Section s(xrefStream(c.entries, c.rows));
+        EXPECT_EQ(s.result, c.result) << c.what;
+        EXPECT_EQ(s.inFile(), c.expected) << c.what;
+    }
+}
+
+TEST(PDFXrefStreamObject, TheStreamDictionaryBecomesTheTrailer) {
+    Section s(xrefStream("/W [1 2 1] /Index [0 3] /Size 3 /Root 1 0 R /Prev 4 "
+                         "/DecodeParms << /Predictor 1 >>",
+                         bytes({0, 0, 0, 0, 1, 0, 15, 0, 1, 0, 31, 0})));
+    ASSERT_EQ(s.result, PDFResult::Ok);
+    std::vector<std::string> keys;
+    for (const auto &[key, value] : s.xref._trailer)
+        keys.push_back(key);
+    EXPECT_EQ(keys, (std::vector<std::string>{"DecodeParms", "DecodeParms.Predictor", "Index",
+                                              "Length", "Prev", "Root", "Size", "Type", "W"}));
+    EXPECT_EQ(s.xref._rootObject, 1);
+    EXPECT_EQ(s.xref._prevOffset, 4);
+}
+
+TEST(PDFXrefStreamObject, CompressedEntriesPointAtTheirObjectStream) {
+    // Object 20 lies in object stream 15, which a later row places at offset 100; object 21
+    // lies in object stream 16, which no section lists.
+    Section s(xrefStream("/W [1 2 1] /Index [15 2 20 2]",
+                         bytes({1, 0, 100, 0, 0, 0, 0, 0, 2, 0, 15, 3, 2, 0, 16, 0})));
+    ASSERT_EQ(s.result, PDFResult::Ok);
+    const XrefEntry *entry = s.xref.findEntry(20);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_TRUE(entry->compressed());
+    EXPECT_EQ(entry->stream, 15u);
+    EXPECT_EQ(entry->index, 3u);
+    EXPECT_EQ(s.xref.findObjectOffset(20), 100);
+    EXPECT_EQ(s.xref.findObjectOffset(21), PDFXrefTable::kUnknown);
+    PDFObject object(&s.xref);
+    EXPECT_EQ(s.xref.readObject(21, object), PDFResult::ObjectNotFound);
+}
+
+TEST(PDFXrefStreamObject, ObjectsAreReadOutOfTheirObjectStream) {
+    // Object stream 5 holds objects 10 (a dictionary that comes first) and 11 (a string).
+    const std::string objects = "10 0 11 19 ";
+    const std::string content = objects + "<< /Title (ten) >> (eleven)";
+    std::string file = "%PDF-1.5\n";
+    const std::size_t streamOffset = file.size();
+    file += "5 0 obj\n<< /Type /ObjStm /N 2 /First " + std::to_string(objects.size()) +
+            " /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
+            "\nendstream\nendobj\n";
+    // Object 12 claims index 0 of the stream, but the header has no object 12.
+    const std::size_t xrefOffset = file.size();
+    file += xrefStream(
+        "/W [1 2 1] /Index [5 1 10 3]",
+        bytes({1, 0, static_cast<int>(streamOffset), 0, 2, 0, 5, 0, 2, 0, 5, 1, 2, 0, 5, 0}));
+    ParserOver over(file);
+    PDFXrefTable xref;
+    xref._file = &over.parser;
+    ASSERT_EQ(xref.readSection(xrefOffset), PDFResult::Ok);
+
+    PDFObject ten(&xref), eleven(&xref), twelve(&xref);
+    ASSERT_EQ(xref.readObject(10, ten), PDFResult::Ok);
+    EXPECT_EQ(ten._dictionary.getString("Title", u""), u"ten");
+    EXPECT_TRUE(ten._embedded);
+    ASSERT_EQ(xref.readObject(11, eleven), PDFResult::Ok);
+    EXPECT_EQ(std::string(eleven._data.begin(), eleven._data.end()), "eleven");
+    EXPECT_EQ(eleven._objectNumber, 11u);
+    EXPECT_EQ(xref.readObject(12, twelve), PDFResult::ObjectNotFound);
+}
+
+} // namespace
