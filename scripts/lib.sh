@@ -7,6 +7,30 @@ JOBS=${JOBS:-2}
 # Packages every build needs.
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev zlib1g-dev)
 
+# The real-world conformance test: qpdf as the independent reader, pdfinfo as a second
+# opinion, Python for the harness.
+CONFORMANCE_PACKAGES=(qpdf poppler-utils python3)
+
+# Documentation packages whose PDFs, made by real tools, are that test's corpus: 441 distinct
+# files, about 175 MB to download with the texlive base they pull in, about 35 s to install.
+# Producers include pdfTeX, LuaTeX, XeTeX/xdvipdfmx, dvipdfm(x), Ghostscript, Acrobat
+# Distiller, Apache FOP, cairo, ReportLab and mbt PDF. The first three packages alone give
+# 376 files. xorg-docs, yorick-doc and mpich-doc ship theirs as .pdf.gz. Counts are of
+# distinct files (some are shipped twice, under a symbolic link).
+CORPUS_PACKAGES=(
+    texlive-humanities-doc        # 142 PDFs, 26 MB download
+    texlive-latex-recommended-doc # 155, 48 MB
+    texlive-metapost-doc          # 79, 34 MB
+    texlive-fonts-recommended-doc # 11, 3 MB
+    fonts-texgyre                 # 14, 8 MB
+    r-doc-pdf                     # 9, 9 MB
+    xorg-docs                     # 16, 1 MB
+    lyx-common                    # 10, 10 MB
+    yorick-doc                    # 2, 1 MB
+    mpich-doc                     # 2, 1 MB
+    python-reportlab-doc          # 1, 1 MB
+)
+
 # Installs the Debian packages of the list that are not installed yet, through sudo when not
 # root. Nothing is installed when everything is present.
 ensure_packages() {

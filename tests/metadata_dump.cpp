@@ -1,0 +1,80 @@
+// Prints what the reader extracts from each file named on the command line, one JSON object
+// per line, for the real-world conformance test (tests/conformance.py):
+//
+//   {"file": "a.pdf", "result": 0, "values": {"Title": "..."}, "references": ["Author"]}
+//
+// The file name and the keys are bytes: printable ASCII is written as is, every other byte
+// as \u00XX. Values are UTF-16 code units, each non-printable or non-ASCII unit written as
+// \uXXXX, so unpaired surrogates survive. "references" lists the keys whose value is an
+// unresolved indirect reference.
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "PDFDocument.h"
+
+namespace {
+
+void appendEscaped(std::string &out, std::uint32_t unit) {
+    if (unit == '"' || unit == '\\') {
+        out += '\\';
+        out += static_cast<char>(unit);
+    } else if (unit >= 0x20 && unit < 0x7F) {
+        out += static_cast<char>(unit);
+    } else {
+        char escape[8];
+        std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(unit));
+        out += escape;
+    }
+}
+
+std::string quoteBytes(std::string_view bytes) {
+    std::string out = "\"";
+    for (const char byte : bytes)
+        appendEscaped(out, static_cast<std::uint8_t>(byte));
+    return out + '"';
+}
+
+std::string quoteUnits(std::u16string_view units) {
+    std::string out = "\"";
+    for (const char16_t unit : units)
+        appendEscaped(out, unit);
+    return out + '"';
+}
+
+std::string describe(const char *file) {
+    vellumtag::PDFDocument document;
+    const vellumtag::PDFResult result = document.load(file);
+    std::string line = "{\"file\": " + quoteBytes(file) +
+                       ", \"result\": " + std::to_string(static_cast<std::int32_t>(result)) +
+                       ", \"values\": {";
+    std::string references;
+    const char *separator = "";
+    for (const auto &[key, value] : document.values()) {
+        line += separator + quoteBytes(key) + ": " + quoteUnits(value.text);
+        if (value.isReference)
+            references += (references.empty() ? "" : ", ") + quoteBytes(key);
+        separator = ", ";
+    }
+    return line + "}, \"references\": [" + references + "]}\n";
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    int status = 0;
+    for (int i = 1; i < argc; ++i) {
+        try {
+            std::fputs(describe(argv[i]).c_str(), stdout);
+        } catch (const std::exception &error) {
+            // Still one line per file, so the harness can tell which file threw.
+            std::printf("{\"file\": %s, \"result\": -1, \"values\": {}, \"references\": []}\n",
+                        quoteBytes(argv[i]).c_str());
+            std::fprintf(stderr, "metadata_dump: %s: %s\n", argv[i], error.what());
+            status = 1;
+        }
+    }
+    return status;
+}
