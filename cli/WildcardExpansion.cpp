@@ -11,7 +11,8 @@ namespace vellumtag {
 namespace {
 
 bool isDotEntry(const std::filesystem::path &name) {
-    const auto &native = name.filename().native();
+    const std::filesystem::path filename = name.filename();
+    const auto &native = filename.native();
     return native.size() <= 2 && !native.empty() &&
            native.find_first_not_of(static_cast<std::filesystem::path::value_type>('.')) ==
                std::filesystem::path::string_type::npos;

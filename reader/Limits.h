@@ -33,6 +33,14 @@ inline constexpr std::size_t kMaxFoldedKeyBytes = std::size_t{4} << 20;
 // stay far below it; a deflate bomb stops here with 107 instead of exhausting memory.
 inline constexpr std::size_t kMaxStreamBytes = std::size_t{64} << 20;
 
+// Bytes of all streams that one document may decode together: a file of many bombs, each
+// below the stream limit, still ends.
+inline constexpr std::size_t kMaxDocumentStreamBytes = std::size_t{256} << 20;
+
+// Bytes of an XMP packet that is searched for metadata; it is held as UTF-16 while it is read.
+// Real packets, thumbnails included, stay far below it; a larger one yields no XMP values.
+inline constexpr std::size_t kMaxXmpPacketBytes = std::size_t{16} << 20;
+
 // First output buffer of an inflate, before it doubles: small enough that a large input does
 // not allocate its twentyfold at once.
 inline constexpr std::size_t kMaxInitialInflateBytes = std::size_t{1} << 20;

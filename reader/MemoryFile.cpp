@@ -45,7 +45,8 @@ bool MemoryFile::open(const std::filesystem::path &path) {
 }
 
 void MemoryFile::close() {
-    if (_begin != nullptr)
+    // Memory attached by a caller is theirs; only a view of ours is unmapped.
+    if (_begin != nullptr && _mappingHandle != kInvalidHandle)
         UnmapViewOfFile(_begin);
     detach();
     if (_mappingHandle != kInvalidHandle) {
@@ -85,7 +86,8 @@ bool MemoryFile::open(const std::filesystem::path &path) {
 }
 
 void MemoryFile::close() {
-    if (_begin != nullptr)
+    // Memory attached by a caller is theirs; only a mapping of ours is unmapped.
+    if (_begin != nullptr && _fileHandle != kInvalidHandle)
         ::munmap(const_cast<std::uint8_t *>(_begin), _size);
     detach();
     if (_fileHandle != kInvalidHandle) {

@@ -10,6 +10,7 @@ namespace vellumtag {
 // A read-only mapping of one whole file, scanned through its MemoryParser base. The file is
 // never written and never locked; open fails for anything that is not a readable, non-empty
 // regular file. The mapping and its handles are released by close and by the destructor.
+// Memory given to the inherited attach instead is scanned in place and never released here.
 class MemoryFile : public MemoryParser {
 public:
     MemoryFile() = default;

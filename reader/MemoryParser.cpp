@@ -265,7 +265,7 @@ int MemoryParser::scanText(std::string_view text, const char *format,
                 else if (!wide && std::holds_alternative<std::uint32_t *>(*target))
                     *std::get<std::uint32_t *>(*target) = static_cast<std::uint32_t>(value);
                 else {
-                    assert(!"scan target does not match its conversion");
+                    assert(false && "scan target does not match its conversion");
                     return assigned;
                 }
                 ++target;
@@ -277,7 +277,7 @@ int MemoryParser::scanText(std::string_view text, const char *format,
                 return inputFailure();
             if (!suppress) {
                 if (target == targets.end() || !std::holds_alternative<char *>(*target)) {
-                    assert(!"scan target does not match its conversion");
+                    assert(false && "scan target does not match its conversion");
                     return assigned;
                 }
                 *std::get<char *>(*target) = text[pos];
@@ -287,7 +287,7 @@ int MemoryParser::scanText(std::string_view text, const char *format,
             ++pos;
             ++completed;
         } else {
-            assert(!"unsupported scan conversion");
+            assert(false && "unsupported scan conversion");
             return assigned;
         }
     }

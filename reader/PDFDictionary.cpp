@@ -48,16 +48,19 @@ std::u16string decimalText(std::size_t value) {
     return std::u16string(digits.begin(), digits.end());
 }
 
-// Steps over a literal string at p the way MemoryParser::readBalanced collects one: a
-// parenthesis preceded by a backslash does not count.
+// Steps over a literal string at p (ISO 32000-1, 7.3.4.2): parentheses nest, and a backslash
+// escapes the byte after it, so that "(C:\\)" ends at its last ")". Ends past the balancing
+// ")", or at the end of the data.
 const std::uint8_t *skipLiteral(const std::uint8_t *p, const std::uint8_t *end) {
-    const std::uint8_t *const start = p;
     std::ptrdiff_t depth = 0;
     do {
-        const bool escaped = p != start && p[-1] == '\\';
-        if (*p == '(' && !escaped)
+        if (*p == '\\') {
+            p += (end - p >= 2) ? 2 : 1;
+            continue;
+        }
+        if (*p == '(')
             ++depth;
-        else if (*p == ')' && !escaped)
+        else if (*p == ')')
             --depth;
         ++p;
     } while (depth != 0 && p < end);
@@ -188,10 +191,13 @@ PDFResult PDFDictionary::parseValueAt(MemoryParser &parser, const std::string &k
     }
 
     switch (first) {
-    case '(':
-        parser.readBalanced(collected, '(', ')');
+    case '(': {
+        const std::uint8_t *const start = parser._cursor;
+        parser._cursor = skipLiteral(start, parser.getEnd());
+        collected.assign(start, parser._cursor);
         unescapeLiteral(withoutDelimiters(collected), value.text, false);
         break;
+    }
     case '<':
         parser.readBalanced(collected, '<', '>');
         decodeHexString(withoutDelimiters(collected), value.text);

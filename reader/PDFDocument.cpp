@@ -6,7 +6,19 @@ PDFResult PDFDocument::load(const std::filesystem::path &path) {
     _values.clear();
     if (!_file.open(path) || !_file.isOpen())
         return PDFResult::FileNotReadable;
-    // ISO 32000-1, 7.5.2: the header begins at the first byte of the file.
+    return loadOpened();
+}
+
+PDFResult PDFDocument::load(std::span<const std::uint8_t> bytes) {
+    _values.clear();
+    _file.close();
+    _file.attach(bytes.data(), bytes.size());
+    if (!_file.isOpen())
+        return PDFResult::FileNotReadable;
+    return loadOpened();
+}
+
+PDFResult PDFDocument::loadOpened() {    // ISO 32000-1, 7.5.2: the header begins at the first byte of the file.
     if (!_file.startsWith("%PDF-"))
         return PDFResult::NotPdf;
     const std::uint64_t xrefOffset = _file.findXrefOffset();

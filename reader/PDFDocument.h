@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 
 #include "MemoryFile.h"
 #include "PDFDictionary.h"
@@ -20,9 +21,12 @@ public:
     PDFDocument &operator=(const PDFDocument &) = delete;
 
     PDFResult load(const std::filesystem::path &path);
+    // Reads a document from memory that the caller owns and keeps unchanged during the call.
+    PDFResult load(std::span<const std::uint8_t> bytes);
     PDFDictionary values() const { return _values; }
 
 private:
+    PDFResult loadOpened();
     PDFResult collectMetadata(std::uint64_t xrefOffset);
     PDFResult readCatalog(std::uint32_t number);
     // Reads the object as metadata; false when it is unknown or unreadable.

@@ -111,6 +111,11 @@ PDFResult PDFEncryptionDictionary::decryptStrings(PDFDictionary &dictionary,
             continue;
         RC4 rc4 = scheduled;
         cryptText(rc4, value.text);
+        // The stored bytes were decoded one unit each; the plain bytes may be UTF-16BE.
+        if (value.text.size() >= 2 && value.text[0] == 0xFE && value.text[1] == 0xFF) {
+            const Bytes plain(value.text.begin(), value.text.end());
+            bytesToText(plain, value.text);
+        }
     }
     return PDFResult::Ok;
 }

@@ -52,7 +52,8 @@ PDFResult PDFInfoObject::extract() {
         _values.merge(_dictionary);
     } else if (_dictionary.getString("Type", u"") == u"Metadata" &&
                _dictionary.getString("Subtype", u"") == u"XML") {
-        const std::u16string packet = decodeUtf8(_data);
+        const std::u16string packet =
+            _data.size() <= limits::kMaxXmpPacketBytes ? decodeUtf8(_data) : std::u16string();
         for (const auto &key : kXmpKeys)
             applyXmpNode(packet, key.element, key.infoKey);
     } else {

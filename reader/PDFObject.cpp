@@ -25,6 +25,22 @@ struct InflateState {
     }
 };
 
+// ISO 32000-1, 7.3.8.1: "stream" is followed by CR LF or LF, and the data begin after it.
+// Blanks before the line end, and a lone CR, are tolerated; the data's own first bytes, which
+// may be anything once encrypted or compressed, are never taken for more of the line end.
+void skipStreamLineEnd(MemoryParser &parser) {
+    const std::uint8_t *p = parser._cursor;
+    const std::uint8_t *const end = parser.getEnd();
+    while (p < end && *p == ' ')
+        ++p;
+    if (p < end && *p == '\r')
+        ++p;
+    if (p < end && *p == '\n')
+        ++p;
+    if (p != parser._cursor && (p[-1] == '\r' || p[-1] == '\n'))
+        parser._cursor = p;
+}
+
 } // namespace
 
 PDFResult PDFObject::read(MemoryParser &parser, std::uint64_t offset) {
@@ -57,9 +73,7 @@ PDFResult PDFObject::read(MemoryParser &parser, std::uint64_t offset) {
         }
         parser._cursor += 6;
     }
-    while (!parser.atEnd() &&
-           (*parser._cursor == '\r' || *parser._cursor == '\n' || *parser._cursor == ' '))
-        ++parser._cursor;
+    skipStreamLineEnd(parser);
 
     const std::uint64_t length = _dictionary.getUInt("Length");
     if (length == UINT64_MAX)
@@ -67,18 +81,24 @@ PDFResult PDFObject::read(MemoryParser &parser, std::uint64_t offset) {
     // A /Length past the end of the data takes the bytes up to the end, never more.
     const auto available = static_cast<std::uint64_t>(parser.getEnd() - parser._cursor);
     const auto taken = static_cast<std::size_t>(std::min(length, available));
-    if (taken > limits::kMaxStreamBytes)
+    std::size_t *budget = _xref != nullptr ? &_xref->_streamBudget : nullptr;
+    const std::size_t limit =
+        std::min(limits::kMaxStreamBytes, budget != nullptr ? *budget : SIZE_MAX);
+    if (taken > limit)
         return PDFResult::BadValue;
     _data.assign(parser._cursor, parser._cursor + taken);
     if (!_raw && _xref != nullptr && _xref->_security != nullptr && _xref->_security->_ready)
         static_cast<void>(_xref->_security->decryptStream(_data, _objectNumber, _generation));
 
     const std::u16string filter = _dictionary.getString("Filter", u"");
-    if (filter.empty())
-        return PDFResult::Ok;
+    PDFResult result = PDFResult::Ok;
     if (filter == u"FlateDecode")
-        return flateDecode(_data);
-    return PDFResult::BadValue;
+        result = flateDecode(_data, limit);
+    else if (!filter.empty())
+        result = PDFResult::BadValue;
+    if (budget != nullptr)
+        *budget -= std::min(*budget, _data.size());
+    return result;
 }
 
 PDFResult PDFObject::readEmbedded(const Bytes &objectStream, std::uint64_t offset,
@@ -113,10 +133,11 @@ PDFResult PDFObject::readDirectValue(MemoryParser &parser) {
     return PDFResult::Ok;
 }
 
-PDFResult PDFObject::flateDecode(Bytes &bytes) {
-    if (bytes.size() > limits::kMaxStreamBytes)
+PDFResult PDFObject::flateDecode(Bytes &bytes, std::size_t limit) {
+    if (bytes.size() > limits::kMaxStreamBytes || limit == 0)
         return PDFResult::DecompressionFailed;
-    Bytes out(std::clamp<std::size_t>(bytes.size() * 20, 64, limits::kMaxInitialInflateBytes));
+    Bytes out(std::min(
+        limit, std::clamp<std::size_t>(bytes.size() * 20, 64, limits::kMaxInitialInflateBytes)));
 
     InflateState state;
     z_stream &stream = state.stream;
@@ -133,9 +154,9 @@ PDFResult PDFObject::flateDecode(Bytes &bytes) {
         if (rc == Z_STREAM_END)
             break;
         // Z_OK with output space left means the input ended before the compressed data did.
-        if (rc != Z_OK || stream.avail_out != 0 || out.size() >= limits::kMaxStreamBytes)
+        if (rc != Z_OK || stream.avail_out != 0 || out.size() >= limit)
             return PDFResult::DecompressionFailed;
-        out.resize(std::min(out.size() * 2, limits::kMaxStreamBytes));
+        out.resize(std::min(out.size() * 2, limit));
     }
     out.resize(stream.total_out);
     bytes = std::move(out);

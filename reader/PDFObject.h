@@ -32,8 +32,9 @@ public:
     virtual PDFResult readEmbedded(const Bytes &objectStream, std::uint64_t offset,
                                    std::uint32_t number);
 
-    // Replaces zlib-format data by their inflation; 107 leaves them unchanged.
-    static PDFResult flateDecode(Bytes &bytes);
+    // Replaces zlib-format data by their inflation; 107 leaves them unchanged, also when the
+    // output would exceed limit bytes.
+    static PDFResult flateDecode(Bytes &bytes, std::size_t limit = limits::kMaxStreamBytes);
 
     PDFDictionary _dictionary;
     Bytes _data;

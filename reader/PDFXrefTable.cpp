@@ -195,21 +195,22 @@ PDFResult PDFXrefTable::readObject(std::uint32_t number, PDFObject &object) {
 
 PDFResult PDFXrefTable::loadObjectStream(std::uint32_t number) {
     if (_objectStream.number == number)
-        return PDFResult::Ok;
+        return _objectStream.result;
     _objectStream = ObjectStream{};
+    _objectStream.number = number;
     // An object stream lies in the file itself, never inside another object stream.
     const XrefEntry *entry = findEntry(number);
     if (entry == nullptr || entry->compressed())
-        return PDFResult::ObjectNotFound;
+        return _objectStream.result = PDFResult::ObjectNotFound;
     PDFObject stream(this);
     const PDFResult result = stream.read(*_file, entry->offset);
     if (result != PDFResult::Ok)
-        return result;
+        return _objectStream.result = result;
 
     const std::uint64_t count = stream._dictionary.getUInt("N");
     const std::uint64_t first = stream._dictionary.getUInt("First");
     if (count == UINT64_MAX || first == UINT64_MAX)
-        return PDFResult::BadValue;
+        return _objectStream.result = PDFResult::BadValue;
     // The header holds /N pairs of object number and offset; a /N beyond them finds no more.
     std::size_t pos = 0;
     for (std::uint64_t i = 0; i < count; ++i) {
@@ -219,7 +220,6 @@ PDFResult PDFXrefTable::loadObjectStream(std::uint32_t number) {
         if (objectNumber < XrefEntry::kInFile)
             _objectStream.objects.emplace_back(static_cast<std::uint32_t>(objectNumber), offset);
     }
-    _objectStream.number = number;
     _objectStream.first = first;
     _objectStream.data = std::move(stream._data);
     return PDFResult::Ok;

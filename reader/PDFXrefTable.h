@@ -59,11 +59,15 @@ public:
     std::int64_t _prevOffset = -1;
     std::uint32_t _sectionCount = 0;
     std::uint32_t _maxSections = limits::kMaxSections;
+    // What remains of limits::kMaxDocumentStreamBytes for the streams still to be read.
+    std::size_t _streamBudget = limits::kMaxDocumentStreamBytes;
 
 private:
-    // The decoded object stream last read, with its (object number, offset) header pairs.
+    // The object stream last read: its decoded data with the (object number, offset) header
+    // pairs, or the failure of reading it, which is not tried again.
     struct ObjectStream {
         std::uint32_t number = XrefEntry::kInFile;
+        PDFResult result = PDFResult::Ok;
         Bytes data;
         std::uint64_t first = 0;
         std::vector<std::pair<std::uint32_t, std::uint64_t>> objects;

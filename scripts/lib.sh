@@ -7,9 +7,14 @@ JOBS=${JOBS:-2}
 # Packages every build needs.
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev zlib1g-dev)
 
-# The real-world conformance test: qpdf as the independent reader, pdfinfo as a second
-# opinion, Python for the harness.
-CONFORMANCE_PACKAGES=(qpdf poppler-utils python3)
+# The windows preset: the mingw-w64 cross compiler and its zlib, googletest's sources (built
+# with that compiler), Wine to run the tests, zip for scripts/package-windows.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 libz-mingw-w64-dev googletest wine64 zip)
+
+# The real-world conformance test: qpdf as the independent reader (and the maker of the
+# rewritten and encrypted variants), pdfinfo as a second opinion, pdftk (Java) as a second
+# encrypting tool, Python for the harness.
+CONFORMANCE_PACKAGES=(qpdf poppler-utils python3 pdftk-java)
 
 # Documentation packages whose PDFs, made by real tools, are that test's corpus: 441 distinct
 # files, about 175 MB to download with the texlive base they pull in, about 35 s to install.
@@ -30,6 +35,10 @@ CORPUS_PACKAGES=(
     mpich-doc                     # 2, 1 MB
     python-reportlab-doc          # 1, 1 MB
 )
+
+# The benchmarks: Google Benchmark for bench/ (scripts/test installs it too, so that CI builds
+# them), and for scripts/bench the tools it compares with and Python for its harness.
+BENCH_PACKAGES=(libbenchmark-dev qpdf poppler-utils mupdf-tools libimage-exiftool-perl python3)
 
 # Installs the Debian packages of the list that are not installed yet, through sudo when not
 # root. Nothing is installed when everything is present.

@@ -2,26 +2,38 @@
 """Real-world conformance: the reader against qpdf, on PDFs made by real tools.
 
 The corpus is every PDF (and gzipped PDF) that the documentation packages of CORPUS_PACKAGES
-in scripts/lib.sh install, one path per distinct content. Each file is rewritten by qpdf into
-every variant of VARIANTS (today: classic cross-reference tables, no object streams); each
-variant file is read by qpdf (trailer, /Info, catalog, page tree root, XMP packet, page count)
-and by the reader (metadata_dump, one process for all files), and nine keys are compared: the
-eight of INFO_KEYS and PageCount.
+in scripts/lib.sh install, one path per distinct content. Each file is made into the variants
+of VARIANTS that choose it: as shipped; rewritten by qpdf with classic cross-reference tables,
+or with object streams and a cross-reference stream; encrypted with RC4 by qpdf (revisions 2
+and 3, with and without object streams) and by pdftk; encrypted in ways the reader refuses
+(AES-128, AES-256, a user password). Each file is read by qpdf (trailer, /Info, catalog, page
+tree root, XMP packet, page count; decrypted where encrypted) and by the reader (metadata_dump,
+one process per variant), and nine keys are compared: the eight of INFO_KEYS and PageCount.
 
 Expected values start from the ordinary reading of qpdf's output (ISO 32000-1 text strings,
 names decoded, keys paired as written, XMP parsed as XML, pages counted) and are then changed
 by the reader's rules, each with a name: bytes read as ISO-8859-1, UTF-16 odd byte dropped,
 blanks trimmed, first duplicate key wins, name value read as the next key, referenced strings
-narrowed, the page tree root's /Count, and for XMP: element prefix, attribute form, "()",
-malformed UTF-8, untyped metadata stream, entities left as written, rdf:li markup kept.
+narrowed, the page tree root's /Count, the reader's escapes and hexadecimal digits, and for
+XMP: element prefix, attribute form, "()", malformed UTF-8, untyped metadata stream, entities
+left as written, rdf:li markup kept. qpdf re-serializes what it shows (the last of duplicate
+keys kept, strings re-escaped), so for the files as shipped the reader's side is worked out
+from the information dictionary as the file writes it (found through qpdf's cross-reference
+table), and a rule explains a difference only where the text as written calls for it.
+
 Every (file, key) ends as a match, a difference explained by named rules, or an unexplained
-difference; the test fails on an unexplained difference, on a load result other than the
-variant's expected one, and on fewer than MIN_FILES files compared in a variant.
+difference. A variant with same_as must also give, file by file, exactly the reader values of
+that variant: the encrypted copies those of the unencrypted ones, object streams those of
+classic tables. The test fails on an unexplained difference, on values unequal to same_as's,
+on a missing page count where qpdf counts pages, on a load result (or its message) other than
+the variant's, on a file not encrypted as the variant says, and on too few files compared in
+a variant (MIN_FILES, or 90% of a smaller selection). It ends with a table per variant.
 
-Variant files and qpdf's answers are cached under --work, keyed by source path, size and
-modification time, so that a re-run only runs the reader. Usage:
+Variant files and qpdf's answers are cached under --work, keyed by the variant's command,
+source path, size and modification time, so that a re-run only runs the reader. Usage:
 
-    conformance.py --dump build/release/tests/metadata_dump --work DIR [--examples -1] [PDF...]
+    conformance.py --dump build/release/tests/metadata_dump --work DIR [--examples -1]
+                   [--variants original,rc4-40] [PDF...]
 """
 
 import argparse
@@ -42,7 +54,7 @@ from dataclasses import dataclass
 
 MIN_FILES = 100
 # Bump when the cached qpdf answers change shape.
-CACHE_VERSION = "1"
+CACHE_VERSION = "2"
 
 INFO_KEYS = ["Title", "Author", "Subject", "Keywords", "Creator", "Producer", "CreationDate",
              "ModDate"]
@@ -65,18 +77,84 @@ XMP_ELEMENTS = {
 }
 
 
+IN, OUT = "{in}", "{out}"  # placeholders in a variant's command
+
+
+def qpdf(*options):
+    # A fixed /ID: the RC4 keys, and so the files made, are the same on every machine.
+    return ("qpdf", "--static-id", *options, IN, OUT)
+
+
+def pdftk(*options):
+    return ("pdftk", IN, "output", OUT, *options)
+
+
+RC4_40 = ("--allow-weak-crypto", "--encrypt", "", "owner", "40", "--")
+RC4_128 = ("--allow-weak-crypto", "--encrypt", "", "owner", "128", "--use-aes=n", "--")
+CLASSIC, OBJECT_STREAMS = "--object-streams=disable", "--object-streams=generate"
+EVERY_OTHER, THE_OTHERS = slice(0, None, 2), slice(1, None, 2)
+
+MESSAGES = {106: "PDF metadata encrypted with unsupported encryption or non-empty user password"}
+
+
 @dataclass(frozen=True)
 class Variant:
-    """One way of rewriting a corpus file; qpdf_args None means the file as shipped."""
+    """One way of making a file of the corpus into the file read.
+
+    command: the command that writes it, with IN and OUT for the paths; None for the file as
+    shipped. files: which corpus files, a slice of the corpus in a fixed pseudo-random order
+    (the order of the SHA-1 of their paths), None for all. encryption: what qpdf
+    --show-encryption must report about the file made (see encryption()). same_as: a
+    variant over the same content whose reader values these must equal, file by file and key
+    by key. as_written: expected values also take the information dictionary as the file
+    writes it (duplicate keys, escapes), not only as qpdf re-serializes it; possible only
+    for unencrypted files."""
     name: str
-    qpdf_args: tuple
+    command: tuple
+    files: slice = None  # None: all
     expected_result: int = 0
+    encryption: str = "not encrypted"
+    same_as: str = None
+    as_written: bool = False
 
 
-# Later variants (originals with object streams, --object-streams=generate, RC4-encrypted
-# copies) are added here.
 VARIANTS = [
-    Variant("classic", ("--object-streams=disable",)),
+    # As shipped: of the 441 files, 262 have a cross-reference stream, 257 keep the catalog
+    # and 59 the information dictionary in an object stream. The only variant with duplicate
+    # keys and escapes as their producers wrote them: qpdf's rewriting keeps the last of
+    # duplicate keys and re-escapes strings.
+    Variant("original", None, as_written=True),
+    Variant("classic", qpdf(CLASSIC)),
+    # Every object that can be, the information dictionary and the catalog included, in an
+    # object stream; a cross-reference stream.
+    Variant("objstm", qpdf(OBJECT_STREAMS), same_as="classic"),
+    # RC4: revision 2 (40 bits) and 3 (128 bits), empty user password; each file of the corpus
+    # in two of the four, once with object streams and once without.
+    Variant("rc4-40", qpdf(*RC4_40, CLASSIC), EVERY_OTHER, encryption="R2 RC4",
+            same_as="classic"),
+    Variant("rc4-40-objstm", qpdf(*RC4_40, OBJECT_STREAMS), THE_OTHERS, encryption="R2 RC4",
+            same_as="objstm"),
+    Variant("rc4-128", qpdf(*RC4_128, CLASSIC), THE_OTHERS, encryption="R3 RC4",
+            same_as="classic"),
+    Variant("rc4-128-objstm", qpdf(*RC4_128, OBJECT_STREAMS), EVERY_OTHER,
+            encryption="R3 RC4", same_as="objstm"),
+    # pdftk (iText) writes classic tables, and its encrypted strings as escaped literals
+    # where qpdf writes hexadecimal ones. Slow (Java), so on 40 files each. Like qpdf, it
+    # keeps the last of duplicate keys and re-escapes strings. Its /ID, and so its RC4 keys,
+    # differ from run to run: which files come out encrypted how is not reproducible (the
+    # cached files are kept).
+    Variant("pdftk-40", pdftk("encrypt_40bit", "owner_pw", "owner"), slice(0, 40),
+            encryption="R2 RC4", same_as="classic"),
+    Variant("pdftk-128", pdftk("encrypt_128bit", "owner_pw", "owner"), slice(40, 80),
+            encryption="R3 RC4", same_as="classic"),
+    # Not read: 106 and its message.
+    Variant("aes-128", qpdf("--encrypt", "", "owner", "128", "--use-aes=y", "--"),
+            slice(80, 90), 106, "R4 AESv2"),
+    Variant("aes-256", qpdf("--encrypt", "", "owner", "256", "--"), slice(90, 100), 106,
+            "R6 AESv3"),
+    Variant("user-password", qpdf("--allow-weak-crypto", "--encrypt", "user", "owner", "128",
+                                  "--use-aes=n", "--"), slice(100, 110), 106,
+            "R3 RC4, user password needed"),
 ]
 
 
@@ -92,6 +170,7 @@ class Token:
     value: bytes  # name: bytes after "/"; string: decoded bytes; word: the word
     start: int
     end: int
+    reader: tuple = None  # string: (bytes, rules) as the reader decodes it
 
 
 @dataclass
@@ -107,6 +186,13 @@ class Name:
 @dataclass
 class String:
     data: bytes
+    reader: tuple = None  # (bytes, rules): how the reader decodes it, where that differs
+
+    def reader_data(self):
+        return self.reader[0] if self.reader else self.data
+
+    def reader_rules(self):
+        return self.reader[1] if self.reader else []
 
 
 @dataclass
@@ -164,6 +250,80 @@ def literal_string(text, i):
     raise ValueError("unterminated literal string")
 
 
+# The reader's departures from ISO 32000-1, 7.3.4 in decoding strings (see unescapeLiteral
+# and decodeHexString in reader/PDFDictionary.cpp), each a rule of its own.
+UNKNOWN_ESCAPE = "unknown escape: the backslash kept, the byte after it dropped"
+BACKSLASH_LF = "backslash LF not a line continuation: the backslash kept, the LF dropped"
+BACKSLASH_CRLF = "backslash CR LF: only the CR dropped"
+RAW_CR = "end of line in a literal string kept as written, CR not read as LF"
+OCTAL_8_9 = "8 and 9 read as octal digits"
+HEX_PAIR = "hexadecimal string: a non-digit inside a pair read as 0"
+HEX_ODD = "hexadecimal string: a final unpaired digit dropped"
+
+
+def reader_literal(content):
+    """(bytes, rules): a literal string's content, between its parentheses, decoded as the
+    reader does, with the departures that occurred."""
+    simple = {ord("n"): 0x0A, ord("r"): 0x0D, ord("t"): 0x09, ord("b"): 0x08, ord("f"): 0x0C}
+    out, rules = bytearray(), []
+    i = 0
+    while i < len(content):
+        c = content[i]
+        i += 1
+        if c != 0x5C:
+            if c == 0x0D:
+                rules.append(RAW_CR)
+            out.append(c)
+        elif i == len(content):
+            out.append(c)
+        else:
+            e = content[i]
+            i += 1
+            if e == 0x0D:
+                if content[i:i + 1] == b"\n":
+                    rules.append(BACKSLASH_CRLF)
+            elif e in b"()\\":
+                out.append(e)
+            elif e in simple:
+                out.append(simple[e])
+            elif 0x30 <= e <= 0x39:
+                digits = re.match(rb"[0-9]{1,3}", content[i - 1:i + 2]).group()
+                if re.search(rb"[89]", digits):
+                    rules.append(OCTAL_8_9)
+                code = 0
+                for digit in digits:
+                    code = code * 8 + digit - 0x30
+                out.append(code & 0xFF)
+                i += len(digits) - 1
+            else:
+                rules.append(BACKSLASH_LF if e == 0x0A else UNKNOWN_ESCAPE)
+                out.append(0x5C)
+    return bytes(out), list(dict.fromkeys(rules))
+
+
+def reader_hex(content):
+    """(bytes, rules): a hexadecimal string's content, between "<" and ">", decoded as the
+    reader does."""
+    def value(c):
+        return int(chr(c), 16) if chr(c) in "0123456789abcdefABCDEF" else None
+
+    out, rules = bytearray(), []
+    i = 0
+    while len(content) - i >= 2:
+        while i < len(content) and value(content[i]) is None:
+            i += 1
+        if len(content) - i < 2:
+            break
+        low = value(content[i + 1])
+        if low is None:
+            rules.append(HEX_PAIR)
+        out.append(value(content[i]) << 4 | (low or 0))
+        i += 2
+    if i < len(content) and value(content[i]) is not None:
+        rules.append(HEX_ODD)
+    return bytes(out), list(dict.fromkeys(rules))
+
+
 def tokenize(text):
     """The tokens of text (bytes, or str holding bytes as latin-1)."""
     tokens = []
@@ -183,14 +343,15 @@ def tokenize(text):
             i += 1
         elif c == b"(":
             data, end = literal_string(text, i)
-            tokens.append(Token("string", data, i, end))
+            tokens.append(Token("string", data, i, end, reader_literal(text[i + 1:end - 1])))
             i = end
         elif c == b"<":
             end = text.index(b">", i)
             digits = re.sub(rb"[^0-9A-Fa-f]", b"", text[i + 1:end])
             if len(digits) % 2:
                 digits += b"0"
-            tokens.append(Token("string", bytes.fromhex(digits.decode()), i, end + 1))
+            tokens.append(Token("string", bytes.fromhex(digits.decode()), i, end + 1,
+                                reader_hex(text[i + 1:end])))
             i = end + 1
         else:
             start = i
@@ -210,7 +371,7 @@ def parse_value(text, tokens, i):
     if token.kind == "name":
         return Name(token.value), i + 1
     if token.kind == "string":
-        return String(token.value), i + 1
+        return String(token.value, token.reader), i + 1
     if token.kind in ("<<", "["):
         closing = {"<<": ">>", "[": "]"}[token.kind]
         j = i + 1
@@ -308,10 +469,19 @@ def first_object(text):
     return parse_value(text, tokens, 0)[0] if tokens else None
 
 
+def expect_string(string):
+    """A string's text: the ordinary reading, then the reader's decoding of the bytes, then
+    its decoding of the string as written (escapes, hexadecimal digits), where it departs."""
+    expectation = Expectation(text_string(string.data)).apply(decoding_rule(string.data),
+                                                              reader_text(string.data))
+    if string.reader_rules():
+        expectation.apply(" + ".join(string.reader_rules()), reader_text(string.reader_data()))
+    return expectation
+
+
 def expect_value(value, objects):
     if isinstance(value, String):
-        return trimmed(Expectation(text_string(value.data)).apply(
-            decoding_rule(value.data), reader_text(value.data)))
+        return trimmed(expect_string(value))
     if isinstance(value, Ref):
         target = objects.get(f"{value.number},{value.generation}")
         target = first_object(target) if target is not None else None
@@ -320,23 +490,34 @@ def expect_value(value, objects):
                                            f"{value.number} {value.generation} R")
         if isinstance(target, Other):
             return trimmed(Expectation(target.source))
-        narrowed = "".join(chr(ord(c) & 0xFF) for c in reader_text(target.data))
-        return trimmed(Expectation(text_string(target.data))
-                       .apply(decoding_rule(target.data), reader_text(target.data))
+        narrowed = "".join(chr(ord(c) & 0xFF) for c in reader_text(target.reader_data()))
+        return trimmed(expect_string(target)
                        .apply("referenced string narrowed to its low bytes", narrowed))
     if isinstance(value, Name):
         return Expectation(value.text())
     return trimmed(Expectation(value.source))
 
 
-def info_expectations(text, objects):
+FIRST_WINS = "the first of duplicate keys wins"
+
+
+def info_expectations(text, objects, written=None):
     """{key: Expectation} for the information dictionary, as the reader enters it: the first
     of duplicate keys wins, and a name value under a key other than Filter/Type/Subtype
-    leaves that key empty and is itself read as the next key. The ordinary reading pairs
-    keys and values as written, the last duplicate winning (as qpdf does)."""
+    leaves that key empty and is itself read as the next key. The ordinary reading is qpdf's
+    (text): the last duplicate wins. The reader's reading is of written, the dictionary as
+    the file holds it, when given, otherwise of text too.
+
+    A duplicate key explains a difference only where the key is written more than once and
+    its last value reads as qpdf's; any other disagreement between the two texts stays
+    unexplained."""
     text = as_bytes(text)
+    read = as_bytes(written) if written is not None else text
     ordinary = {key: expect_value(value, objects).standard
                 for key, value in parse_dictionary(text)}
+    as_written = parse_dictionary(read)
+    times_written = Counter(key for key, _ in as_written)
+    last_written = {key: expect_value(value, objects).standard for key, value in as_written}
     entries = {}
 
     def enter(key, expectation, rule):
@@ -346,17 +527,19 @@ def info_expectations(text, objects):
         if standard != expectation.standard:  # the reader paired this key with another value
             paired = expectation
             expectation = Expectation(standard)
-            if paired.value != standard:
+            explained = rule != FIRST_WINS or (times_written[key] > 1
+                                               and last_written[key] == standard)
+            if paired.value != standard and explained:
                 expectation.rules, expectation.value = [rule] + paired.rules, paired.value
         entries[key] = expectation
 
-    tokens = tokenize(text)
+    tokens = tokenize(read)
     i = next(n for n, t in enumerate(tokens) if t.kind == "<<") + 1
     while i < len(tokens) and tokens[i].kind == "name":
         key, i = tokens[i].value, i + 1
-        rule = "the first of duplicate keys wins"
+        rule = FIRST_WINS
         while i < len(tokens) and tokens[i].kind != ">>":
-            value, i = parse_value(text, tokens, i)
+            value, i = parse_value(read, tokens, i)
             if isinstance(value, Name) and key not in (b"Filter", b"Type", b"Subtype"):
                 rule = "name value read as the next key"
                 enter(key, Expectation(value.text()).apply(rule, ""), rule)
@@ -457,12 +640,68 @@ def run(command, check=True):
     return result
 
 
-def ask_qpdf(pdf):
-    """qpdf's view of what the reader needs; bytes are kept as latin-1 text."""
+def encryption(pdf):
+    """What qpdf --show-encryption tells of the file, in short: "R2 RC4", "R4 AESv2", "not
+    encrypted", with ", user password needed" when the empty password does not open it."""
+    output = run(["qpdf", "--show-encryption", pdf]).stdout.decode("latin-1")
+    if "File is not encrypted" in output:
+        return "not encrypted"
+    revision = re.search(r"^R = (\d+)", output, re.M)
+    if not revision:
+        raise ValueError(f"no revision in qpdf --show-encryption's {output!r}")
+    method = re.search(r"^stream encryption method: (\S+)", output, re.M)
+    summary = f"R{revision.group(1)} {method.group(1) if method else 'RC4'}"
+    if "Supplied password is user password" not in output:
+        summary += ", user password needed"
+    return summary
+
+
+def written_objects(pdf, numbers):
+    """{"n,g": text}: the objects as the file writes them, found through qpdf's
+    cross-reference table: from the offset of an uncompressed one to its "endobj", or between
+    the offsets an object stream's header gives (the stream decoded by qpdf). For an
+    unencrypted file only."""
+    xref = {}
+    for line in run(["qpdf", "--show-xref", pdf]).stdout.decode("latin-1").splitlines():
+        entry = re.match(r"(\d+)/(\d+): (?:uncompressed; offset = (\d+)|compressed; "
+                         r"stream = (\d+), index = (\d+))$", line)
+        if entry:
+            xref[f"{entry.group(1)},{entry.group(2)}"] = entry.groups()[2:]
+    with open(pdf, "rb") as f:
+        data = f.read()
+    texts = {}
+    for number in numbers:
+        offset, stream, index = xref.get(number, (None, None, None))
+        if offset is not None:
+            header = re.compile(rb"\s*\d+\s+\d+\s+obj").match(data, int(offset))
+            if not header:
+                raise ValueError(f"no object {number} at offset {offset}")
+            texts[number] = data[header.end():data.index(b"endobj", header.end())].decode(
+                "latin-1")
+        elif stream is not None:
+            show = ["qpdf", f"--show-object={stream},0", pdf]
+            header = dict(parse_dictionary(run(show).stdout))
+            content = run(show + ["--filtered-stream-data"]).stdout
+            first = int(header[b"First"].source)
+            pairs = content[:first].split()[:2 * int(header[b"N"].source)]
+            offsets = sorted(int(n) for n in pairs[1::2])
+            own = int(pairs[2 * int(index) + 1])
+            if f"{int(pairs[2 * int(index)])},0" != number:
+                raise ValueError(f"object stream {stream} does not hold {number} at {index}")
+            end = next((o for o in offsets if o > own), len(content) - first)
+            texts[number] = content[first + own:first + end].decode("latin-1")
+    return texts
+
+
+def ask_qpdf(pdf, variant):
+    """qpdf's view of what the reader needs; bytes are kept as latin-1 text. Of a file the
+    reader must refuse, only its encryption."""
     def show(obj, *extra):
         return run(["qpdf", f"--show-object={obj}", *extra, pdf]).stdout.decode("latin-1")
 
-    answers = {"trailer": show("trailer"), "objects": {}, "metadata": None}
+    if variant.expected_result != 0:
+        return {"encryption": encryption(pdf)}
+    answers = {"trailer": show("trailer"), "objects": {}, "metadata": None, "written": {}}
     objects = answers["objects"]
 
     def fetch(value):
@@ -477,9 +716,13 @@ def ask_qpdf(pdf):
         return dict(parse_dictionary(text)) if text and "<<" in text else {}
 
     trailer = dictionary(answers["trailer"])
+    answers["encryption"] = encryption(pdf) if b"Encrypt" in trailer else "not encrypted"
     info = fetch(trailer.get(b"Info", Other("null")))
     for value in dictionary(info).values():
         fetch(value)
+    if variant.as_written and isinstance(trailer.get(b"Info"), Ref):
+        answers["written"] = written_objects(pdf, [f"{trailer[b'Info'].number},"
+                                                   f"{trailer[b'Info'].generation}"])
     root = dictionary(fetch(trailer.get(b"Root", Other("null"))))
     fetch(root.get(b"Pages", Other("null")))
     metadata = root.get(b"Metadata")
@@ -487,9 +730,11 @@ def ask_qpdf(pdf):
         answers["metadata"] = show(f"{metadata.number},{metadata.generation}",
                                    "--filtered-stream-data")
     answers["npages"] = int(run(["qpdf", "--show-npages", pdf]).stdout)
-    pdfinfo = run(["pdfinfo", pdf], check=False).stdout.decode("latin-1")
-    pages = re.search(r"^Pages:\s+(\d+)", pdfinfo, re.M)
-    answers["pdfinfo_pages"] = int(pages.group(1)) if pages else None
+    answers["pdfinfo_pages"] = None
+    if variant.encryption == "not encrypted":  # a second opinion; encrypted copies add none
+        pdfinfo = run(["pdfinfo", pdf], check=False).stdout.decode("latin-1")
+        pages = re.search(r"^Pages:\s+(\d+)", pdfinfo, re.M)
+        answers["pdfinfo_pages"] = int(pages.group(1)) if pages else None
     return answers
 
 
@@ -506,7 +751,11 @@ def expectations(answers):
 
     trailer = dict(parse_dictionary(answers["trailer"]))
     info_text = dictionary(trailer.get(b"Info"))
-    info = info_expectations(info_text, objects) if info_text else {}
+    written = None
+    if isinstance(trailer.get(b"Info"), Ref):
+        written = answers["written"].get(f"{trailer[b'Info'].number},"
+                                         f"{trailer[b'Info'].generation}")
+    info = info_expectations(info_text, objects, written) if info_text else {}
     root_text = dictionary(trailer.get(b"Root"))
     root = dict(parse_dictionary(root_text)) if root_text else {}
 
@@ -560,8 +809,8 @@ def corpus_files(packages):
 def prepare(source, variant, directory):
     """(variant file, qpdf's answers) for one corpus file; cached in directory."""
     stat = os.stat(source)
-    key = hashlib.sha1(f"{CACHE_VERSION}|{variant}|{source}|{stat.st_size}|{stat.st_mtime_ns}"
-                       .encode()).hexdigest()[:20]
+    key = hashlib.sha1(f"{CACHE_VERSION}|{variant.command}|{variant.as_written}|{source}|"
+                       f"{stat.st_size}|{stat.st_mtime_ns}".encode()).hexdigest()[:20]
     pdf = os.path.join(directory, key + ".pdf")
     cached = os.path.join(directory, key + ".json")
     if os.path.exists(pdf) and os.path.exists(cached):
@@ -573,15 +822,16 @@ def prepare(source, variant, directory):
             original = os.path.join(directory, key + ".gunzipped")
             with gzip.open(source) as compressed, open(original, "wb") as out:
                 shutil.copyfileobj(compressed, out)
-        if variant.qpdf_args is None:
+        if variant.command is None:
             shutil.copyfile(original, pdf + ".part")
         else:
-            run(["qpdf", *variant.qpdf_args, original, pdf + ".part"])
+            paths = {IN: original, OUT: pdf + ".part"}
+            run([paths.get(word, word) for word in variant.command])
     finally:
         if original != source:
             os.remove(original)
     os.replace(pdf + ".part", pdf)
-    answers = ask_qpdf(pdf)
+    answers = ask_qpdf(pdf, variant)
     with open(cached + ".part", "w", encoding="utf-8") as f:
         json.dump(answers, f)
     os.replace(cached + ".part", cached)
@@ -589,7 +839,7 @@ def prepare(source, variant, directory):
 
 
 def dump(program, paths):
-    """{path: (result, values, references)} from one run of metadata_dump."""
+    """{path: (result, message, values, references)} from one run of metadata_dump."""
     output = subprocess.run([program, *paths], capture_output=True, timeout=600)
     if output.returncode != 0 or output.stderr:
         print(f"{program} exited with {output.returncode}: "
@@ -597,20 +847,22 @@ def dump(program, paths):
     records = {}
     for line in output.stdout.decode("ascii").splitlines():
         record = json.loads(line)
-        records[record["file"]] = (record["result"], record["values"],
+        records[record["file"]] = (record["result"], record["message"], record["values"],
                                    set(record["references"]))
     return records
 
 
 # --- Comparison ---------------------------------------------------------------------------
 
-def show(value):
-    """A value quoted, with what would not print (controls, surrogates) as \\uXXXX."""
+def show(value, limit=300):
+    """A value quoted, with what would not print (controls, surrogates) as \\uXXXX; past
+    limit characters (a string read on into the rest of a file, say) cut short."""
     if value is None:
         return "(absent)"
+    more = f"... ({len(value) - limit} more)" if len(value) > limit else ""
     return '"' + "".join(c if c.isprintable() and c not in '"\\' else
                          json.dumps(c)[1:-1] if c in '"\\' else f"\\u{ord(c):04x}"
-                         for c in value) + '"'
+                         for c in value[:limit]) + '"' + more
 
 
 
@@ -626,6 +878,154 @@ def compare(ours, expectation):
     return "unexplained", []
 
 
+def selection(sources, variant, explicit):
+    """The corpus files of a variant: its slice of the corpus ordered by the SHA-1 of the
+    paths, so that subsets stay the same from run to run; every file when the files were
+    named on the command line."""
+    if explicit:
+        return list(sources)
+    order = sorted(sources, key=lambda s: hashlib.sha1(s.encode()).hexdigest())
+    return order[variant.files or slice(None)]
+
+
+def prepare_all(variants, chosen, work, jobs, explicit, failures):
+    """{variant name: {source: (variant file, qpdf's answers)}}, one pool for every variant;
+    cached files of sources no longer chosen are removed."""
+    prepared = defaultdict(dict)
+    with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
+        futures = {}
+        for variant in variants:
+            directory = os.path.join(work, variant.name)
+            os.makedirs(directory, exist_ok=True)
+            for source in chosen[variant.name]:
+                futures[pool.submit(prepare, source, variant, directory)] = (variant, source)
+        for future in concurrent.futures.as_completed(futures):
+            variant, source = futures[future]
+            label = f"[{variant.name}] {source}"
+            try:
+                prepared[variant.name][source] = future.result()
+            except (RuntimeError, subprocess.SubprocessError) as error:
+                print(f"skipped {label}: could not make or read it: {error}")
+            except (ValueError, LookupError, StopIteration) as error:
+                failures.append(f"{label}: qpdf's answers not understood: {error!r}")
+    for variant in variants if not explicit else []:
+        directory = os.path.join(work, variant.name)
+        keep = {os.path.basename(pdf)[:-4] for pdf, _ in prepared[variant.name].values()}
+        for name in os.listdir(directory):
+            if name.split(".")[0] not in keep:  # from files no longer chosen
+                os.remove(os.path.join(directory, name))
+    return prepared
+
+
+class Report:
+    """Counts per variant, the differences explained (grouped by their rules) and the
+    failures."""
+
+    def __init__(self):
+        self.tally = defaultdict(Counter)  # variant -> status -> count
+        self.origins = Counter()
+        self.explained = defaultdict(list)
+        self.unexplained = []
+        self.failures = []
+
+
+def check_file(variant, source, pdf, answers, record, report):
+    """Compares one file's reader values with qpdf's; True when its values count (read, with
+    the variant's result and encryption)."""
+    label = f"[{variant.name}] {source}"
+    result, message, values, references = record
+    tally = report.tally[variant.name]
+    if answers["encryption"] != variant.encryption:
+        report.failures.append(f"{label}: made as {answers['encryption']}, not as "
+                               f"{variant.encryption} (the file: {pdf})")
+        return False
+    if result != variant.expected_result:
+        report.failures.append(f"{label}: load result {result} ({message}), expected "
+                               f"{variant.expected_result} (the file read: {pdf})")
+        return False
+    if variant.expected_result != 0:
+        expected = MESSAGES[variant.expected_result]
+        if message != expected:
+            report.failures.append(f"{label}: message {show(message)}, expected "
+                                   f"{show(expected)}")
+            return False
+        tally["files"] += 1
+        return True
+    tally["files"] += 1
+    if answers["pdfinfo_pages"] not in (None, answers["npages"]):
+        print(f"note: {label}: qpdf counts {answers['npages']} pages, pdfinfo "
+              f"{answers['pdfinfo_pages']}")
+    if answers["npages"] > 0 and values.get("PageCount") is None:
+        report.failures.append(f"{label}: no page count; qpdf counts {answers['npages']} "
+                               f"pages (the file read: {pdf})")
+    try:
+        expected = expectations(answers)
+    except (ValueError, LookupError, StopIteration) as error:
+        report.failures.append(f"{label}: qpdf's answers not understood: {error!r}")
+        return False
+    for key in KEYS:
+        expectation = expected.get(key, Expectation(None))
+        ours = values.get(key)
+        status, rules = compare(ours, expectation)
+        tally[status] += 1
+        if status != "absent":
+            report.origins[expectation.origin] += 1
+        line = (f"{label} {key}: ours {show(ours)}, expected {show(expectation.value)}"
+                f", ordinary reading {show(expectation.standard)}")
+        if key in references:
+            line += " (unresolved reference)"
+        if status == "explained":
+            report.explained[" + ".join(dict.fromkeys(rules))].append(line)
+        elif status == "unexplained":
+            report.unexplained.append(f"{line}\n    (the file read: {pdf})")
+    return True
+
+
+def check_same_as(variant, values, report):
+    """The reader's values for the files of variant against those of the same files in
+    variant.same_as, key by key, reference flags included. values: {variant name: {source:
+    (values, references)}} of the files that count."""
+    tally = report.tally[variant.name]
+    base = values[variant.same_as]
+    for source, (ours, references) in sorted(values[variant.name].items()):
+        if source not in base:
+            continue
+        theirs, their_references = base[source]
+        tally["same files"] += 1
+        for key in KEYS:
+            mine, other = ours.get(key), theirs.get(key)
+            if mine is None and other is None:
+                continue
+            if mine == other and (key in references) == (key in their_references):
+                tally["equal"] += 1
+                continue
+            tally["not equal"] += 1
+            report.failures.append(
+                f"[{variant.name}] {source} {key}: ours {show(mine)}"
+                f"{' (unresolved reference)' if key in references else ''}, "
+                f"in {variant.same_as} {show(other)}"
+                f"{' (unresolved reference)' if key in their_references else ''}")
+
+
+def print_summary(variants, chosen, report, minimum):
+    """The table of counts per variant; returns the variants with too few files."""
+    columns = ["files", "compared", "match", "explained", "unexplained", "absent",
+               "same files", "equal", "not equal"]
+    print(f"\n{'variant':<15} {'chosen':>6} " + " ".join(f"{c:>11}" for c in columns)
+          + "  same as")
+    too_few = []
+    for variant in variants:
+        tally = report.tally[variant.name]
+        tally["compared"] = tally["match"] + tally["explained"] + tally["unexplained"]
+        print(f"{variant.name:<15} {len(chosen[variant.name]):>6} "
+              + " ".join(f"{tally[c]:>11}" for c in columns)
+              + f"  {variant.same_as or '-'}")
+        needed = min(minimum, len(chosen[variant.name]) * 9 // 10)
+        if tally["files"] < max(needed, 1):
+            too_few.append(f"{variant.name} ({tally['files']} < {max(needed, 1)})")
+    return too_few
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
@@ -636,11 +1036,18 @@ def main():
     parser.add_argument("--jobs", type=int, default=max(2, os.cpu_count() or 2))
     parser.add_argument("--examples", type=int, default=3,
                         help="examples printed per explaining rule (-1: all)")
+    parser.add_argument("--variants", help="comma-separated names of the variants to run "
+                        "(default: all; a variant needs the one it is compared with)")
     parser.add_argument("files", nargs="*",
                         help="PDFs to use instead of the packages' ones (no minimum count)")
     args = parser.parse_args()
     started = time.monotonic()
 
+    variants = VARIANTS
+    if args.variants:
+        names = set(args.variants.split(","))
+        names |= {v.same_as for v in VARIANTS if v.name in names and v.same_as}
+        variants = [v for v in VARIANTS if v.name in names]
     if args.files:
         sources, missing = [os.path.abspath(f) for f in args.files], []
     else:
@@ -648,86 +1055,50 @@ def main():
     if missing:
         print(f"corpus packages not installed (scripts/test installs them): {' '.join(missing)}")
 
-    failures = []
-    tally = Counter()
-    origins = Counter()
-    explained = defaultdict(list)
-    unexplained = []
-    compared_files = Counter()
-    for variant in VARIANTS:
-        directory = os.path.join(args.work, variant.name)
-        os.makedirs(directory, exist_ok=True)
-        prepared = {}
-        with concurrent.futures.ThreadPoolExecutor(args.jobs) as pool:
-            futures = {pool.submit(prepare, s, variant, directory): s for s in sources}
-            for future in concurrent.futures.as_completed(futures):
-                label = f"[{variant.name}] {futures[future]}"
-                try:
-                    prepared[futures[future]] = future.result()
-                except (RuntimeError, subprocess.SubprocessError) as error:
-                    print(f"skipped {label}: qpdf could not rewrite or read it: {error}")
-                except (ValueError, LookupError, StopIteration) as error:
-                    failures.append(f"{label}: qpdf's answers not understood: {error!r}")
-        keep = {os.path.basename(p)[:-4] for p, _ in prepared.values()}
-        for name in os.listdir(directory) if not args.files else []:
-            if name.split(".")[0] not in keep:  # from files no longer in the corpus
-                os.remove(os.path.join(directory, name))
+    tools = sorted({v.command[0] for v in variants if v.command} | {"qpdf", "pdfinfo"})
+    if [tool for tool in tools if not shutil.which(tool)]:
+        print(f"FAILED: needs {', '.join(t for t in tools if not shutil.which(t))} "
+              "(scripts/test installs it)")
+        return 1
+    report = Report()
+    chosen = {v.name: selection(sources, v, bool(args.files)) for v in variants}
+    prepared = prepare_all(variants, chosen, args.work, args.jobs, bool(args.files),
+                           report.failures)
+    values = defaultdict(dict)
+    for variant in variants:
+        files = prepared[variant.name]
+        records = dump(args.dump, [pdf for pdf, _ in files.values()])
+        for source in sorted(files):
+            pdf, answers = files[source]
+            record = records.get(pdf, (None, "", {}, set()))
+            if check_file(variant, source, pdf, answers, record, report):
+                values[variant.name][source] = (record[2], record[3])
+    for variant in variants:
+        if variant.same_as:
+            check_same_as(variant, values, report)
 
-        records = dump(args.dump, [pdf for pdf, _ in prepared.values()])
-        for source in sorted(prepared):
-            pdf, answers = prepared[source]
-            label = f"[{variant.name}] {source}"
-            result, values, references = records.get(pdf, (None, {}, set()))
-            if result != variant.expected_result:
-                failures.append(f"{label}: load result {result}, expected "
-                                f"{variant.expected_result}")
-                continue
-            compared_files[variant.name] += 1
-            if answers["pdfinfo_pages"] not in (None, answers["npages"]):
-                print(f"note: {label}: qpdf counts {answers['npages']} pages, pdfinfo "
-                      f"{answers['pdfinfo_pages']}")
-            try:
-                expected = expectations(answers)
-            except (ValueError, LookupError, StopIteration) as error:
-                failures.append(f"{label}: qpdf's answers not understood: {error!r}")
-                continue
-            for key in KEYS:
-                expectation = expected.get(key, Expectation(None))
-                ours = values.get(key)
-                status, rules = compare(ours, expectation)
-                tally[status] += 1
-                if status != "absent":
-                    origins[expectation.origin] += 1
-                line = (f"{label} {key}: ours {show(ours)}, expected {show(expectation.value)}"
-                        f", ordinary reading {show(expectation.standard)}")
-                if key in references:
-                    line += " (unresolved reference)"
-                if status == "explained":
-                    explained[" + ".join(dict.fromkeys(rules))].append(line)
-                elif status == "unexplained":
-                    unexplained.append(f"{line}\n    (the file read: {pdf})")
-
-    for rules, lines in sorted(explained.items(), key=lambda item: -len(item[1])):
+    for rules, lines in sorted(report.explained.items(), key=lambda item: -len(item[1])):
         print(f"explained by: {rules}: {len(lines)}")
         for line in lines[:None if args.examples < 0 else args.examples]:
             print(f"    {line}")
-    for line in unexplained:
+    for line in report.unexplained:
         print(f"UNEXPLAINED {line}")
-    for line in failures:
+    for line in report.failures:
         print(f"FAILED {line}")
-    values_compared = tally["match"] + tally["explained"] + tally["unexplained"]
-    print(f"\nconformance: {len(sources)} corpus files; files compared: "
-          + ", ".join(f"{compared_files[v.name]} {v.name}" for v in VARIANTS)
-          + f"; {values_compared} values compared: "
-          f"{tally['match']} match, {tally['explained']} explained, {tally['unexplained']} "
-          f"unexplained; {tally['absent']} absent on both sides; {len(failures)} "
-          f"failures; {time.monotonic() - started:.1f} s")
-    print("values by origin: " + ", ".join(f"{n} {o}" for o, n in origins.most_common()))
-    minimum = 1 if args.files else MIN_FILES
-    too_few = [v.name for v in VARIANTS if compared_files[v.name] < minimum]
+    too_few = print_summary(variants, chosen, report, 1 if args.files else MIN_FILES)
+    total = Counter()
+    for tally in report.tally.values():
+        total.update(tally)
+    print(f"\nconformance: {len(sources)} corpus files, {len(variants)} variants, "
+          f"{total['files']} files read; {total['compared']} values compared with qpdf: "
+          f"{total['match']} match, {total['explained']} explained, {total['unexplained']} "
+          f"unexplained; {total['equal'] + total['not equal']} compared across variants: "
+          f"{total['not equal']} not equal; {len(report.failures)} failures; "
+          f"{time.monotonic() - started:.1f} s")
+    print("values by origin: " + ", ".join(f"{n} {o}" for o, n in report.origins.most_common()))
     if too_few:
-        print(f"FAILED: fewer than {minimum} files compared in {', '.join(too_few)}")
-    return 1 if unexplained or failures or too_few else 0
+        print(f"FAILED: too few files compared in {', '.join(too_few)}")
+    return 1 if report.unexplained or report.failures or too_few else 0
 
 
 if __name__ == "__main__":

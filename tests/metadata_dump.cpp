@@ -1,12 +1,13 @@
 // Prints what the reader extracts from each file named on the command line, one JSON object
 // per line, for the real-world conformance test (tests/conformance.py):
 //
-//   {"file": "a.pdf", "result": 0, "values": {"Title": "..."}, "references": ["Author"]}
+//   {"file": "a.pdf", "result": 0, "message": "OK", "values": {"Title": "..."},
+//    "references": ["Author"]}
 //
 // The file name and the keys are bytes: printable ASCII is written as is, every other byte
 // as \u00XX. Values are UTF-16 code units, each non-printable or non-ASCII unit written as
-// \uXXXX, so unpaired surrogates survive. "references" lists the keys whose value is an
-// unresolved indirect reference.
+// \uXXXX, so unpaired surrogates survive; the result's message is written the same way.
+// "references" lists the keys whose value is an unresolved indirect reference.
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -14,6 +15,7 @@
 #include <string_view>
 
 #include "PDFDocument.h"
+#include "PDFResult.h"
 
 namespace {
 
@@ -49,6 +51,7 @@ std::string describe(const char *file) {
     const vellumtag::PDFResult result = document.load(file);
     std::string line = "{\"file\": " + quoteBytes(file) +
                        ", \"result\": " + std::to_string(static_cast<std::int32_t>(result)) +
+                       ", \"message\": " + quoteUnits(vellumtag::resultMessage(result)) +
                        ", \"values\": {";
     std::string references;
     const char *separator = "";
@@ -70,7 +73,8 @@ int main(int argc, char **argv) {
             std::fputs(describe(argv[i]).c_str(), stdout);
         } catch (const std::exception &error) {
             // Still one line per file, so the harness can tell which file threw.
-            std::printf("{\"file\": %s, \"result\": -1, \"values\": {}, \"references\": []}\n",
+            std::printf("{\"file\": %s, \"result\": -1, \"message\": \"\", \"values\": {}, "
+                        "\"references\": []}\n",
                         quoteBytes(argv[i]).c_str());
             std::fprintf(stderr, "metadata_dump: %s: %s\n", argv[i], error.what());
             status = 1;

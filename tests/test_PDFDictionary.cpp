@@ -62,6 +62,9 @@ TEST(PDFDictionary, ParseFillsEntriesAndPlacesCursor) {
         {"<< /A 1 /A 2 >>", {{"A", u"1"}}},
         {"<< /Type/Catalog/Pages 3 0 R>>", {{"Type", u"Catalog"}, {"Pages", u"3 0 R", true}}},
         {"<< /S /GoTo /D [3 0 R /Fit] >>", {{"S", u""}, {"GoTo", u""}, {"D", u"3 0 R /Fit"}}},
+        // A backslash escapes the byte after it, an escaped backslash included.
+        {"<< /T (C:\\\\Temp\\\\) /A (x) >>", {{"T", u"C:\\Temp\\"}, {"A", u"x"}}},
+        {"<< /T (a\\)b\\(c) /A (x) >>", {{"T", u"a)b(c"}, {"A", u"x"}}},
         // Brackets inside an array's strings do not count.
         {"<< /ID [(a[b) <5B5D>] /Root 1 0 R >>",
          {{"ID", u"(a[b) <5B5D>"}, {"Root", u"1 0 R", true}}},

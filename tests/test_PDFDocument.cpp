@@ -214,4 +214,29 @@ TEST(PDFDocument, CrossReferenceChainOutcomes) {
     }
 }
 
+TEST(PDFDocument, FixturesThatOnceBrokeTheReader) {
+    const std::filesystem::path data = std::filesystem::path(VELLUMTAG_SOURCE_DIR) / "tests/data";
+    const std::u16string unicodeTitle = u"\u00DCn\u00EFc\u00F8d\u00E9 \u2014 "
+                                        u"\u65E5\u672C\u8A9E\u306E\u30BF\u30A4\u30C8\u30EB "
+                                        u"\U0001F4DA";
+    struct Case {
+        const char *file;
+        const char *key;
+        std::u16string expected;
+    };
+    const Case cases[] = {
+        {"encrypted-r2-utf16.pdf", "Title", unicodeTitle},
+        {"encrypted-r2-utf16.pdf", "Author", u"Jos\u00E9 Mart\u00EDnez"},
+        {"encrypted-r3-objstm-blank-start.pdf", "Title", unicodeTitle},
+        {"encrypted-r3-objstm-blank-start.pdf", "PageCount", u"2"},
+        {"trailing-backslash.pdf", "Title", u"C:\\Temp\\"},
+        {"trailing-backslash.pdf", "Author", u"Someone"},
+    };
+    for (const auto &c : cases) {
+        PDFDocument document;
+        ASSERT_EQ(document.load(data / c.file), PDFResult::Ok) << c.file;
+        EXPECT_EQ(document.values().getString(c.key, u"missing"), c.expected) << c.file;
+    }
+}
+
 } // namespace

@@ -12,35 +12,18 @@ using vellumtag::test::ParserOver;
 
 namespace {
 
+#if defined(NDEBUG) && !defined(VELLUMTAG_SANITIZED)
+#define IF_OPTIMISED(fast, slow) fast
+#else
+#define IF_OPTIMISED(fast, slow) slow
+#endif
+
 std::string compressed(const std::string &plain) {
     uLongf size = compressBound(static_cast<uLong>(plain.size()));
     std::string out(size, '\0');
     compress(reinterpret_cast<Bytef *>(out.data()), &size,
              reinterpret_cast<const Bytef *>(plain.data()), static_cast<uLong>(plain.size()));
     out.resize(size);
-    return out;
-}
-
-// zlib data of `total` zero bytes, deflated piecewise so that the plain text never exists.
-std::string zeroBomb(std::size_t total) {
-    z_stream stream{};
-    deflateInit(&stream, 1);
-    const std::string zeros(1 << 20, '\0');
-    std::string out;
-    char buffer[1 << 16];
-    for (std::size_t done = 0; done < total;) {
-        const std::size_t chunk = std::min(zeros.size(), total - done);
-        done += chunk;
-        stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(zeros.data()));
-        stream.avail_in = static_cast<uInt>(chunk);
-        do {
-            stream.next_out = reinterpret_cast<Bytef *>(buffer);
-            stream.avail_out = sizeof buffer;
-            deflate(&stream, done == total ? Z_FINISH : Z_NO_FLUSH);
-            out.append(buffer, sizeof buffer - stream.avail_out);
-        } while (stream.avail_out == 0);
-    }
-    deflateEnd(&stream);
     return out;
 }
 
@@ -70,8 +53,11 @@ TEST(PDFObject, StreamsAndTheirLength) {
     };
     const Case cases[] = {
         {streamObject("/Length 5", "hello"), PDFResult::Ok, "hello"},
-        // Blanks after "stream" are all eaten, so /Length runs on past the data.
-        {"7 0 obj\n<< /Length 4 >>\nstream\r\n\n abcdef", PDFResult::Ok, "abcd"},
+        // One line end follows "stream"; the data's own first bytes stay, whatever they are.
+        {"7 0 obj\n<< /Length 4 >>\nstream\r\n\n abcdef", PDFResult::Ok, "\n ab"},
+        {"7 0 obj\n<< /Length 4 >>\nstream\n\r\n xy", PDFResult::Ok, "\r\n x"},
+        {"7 0 obj\n<< /Length 4 >>\nstream  \r\nabcd", PDFResult::Ok, "abcd"},
+        {"7 0 obj\n<< /Length 4 >>\nstream\rabcd", PDFResult::Ok, "abcd"},
         {"7 0 obj\n<< /Length 4 >>stream\nabcd", PDFResult::Ok, "abcd"},
         // Any run of white space may come between the dictionary and "stream".
         {"7 0 obj\n<< /Length 4 >>\r\n\r\n\r\nstream\nabcd", PDFResult::Ok, "abcd"},
@@ -150,8 +136,8 @@ TEST(PDFObject, FlateDecodeStreams) {
 }
 
 TEST(PDFObject, InflateStopsAtTheStreamLimit) {
-    const std::string bomb = zeroBomb(limits::kMaxStreamBytes + (1 << 20));
-    const std::string fits = zeroBomb(limits::kMaxStreamBytes);
+    const std::string bomb = test::zeroBomb((limits::kMaxStreamBytes >> 20) + 1);
+    const std::string fits = test::zeroBomb(limits::kMaxStreamBytes >> 20);
     const auto start = std::chrono::steady_clock::now();
     Bytes data(bomb.begin(), bomb.end());
     EXPECT_EQ(PDFObject::flateDecode(data), PDFResult::DecompressionFailed);
@@ -159,7 +145,9 @@ TEST(PDFObject, InflateStopsAtTheStreamLimit) {
     data.assign(fits.begin(), fits.end());
     EXPECT_EQ(PDFObject::flateDecode(data), PDFResult::Ok);
     EXPECT_EQ(data.size(), limits::kMaxStreamBytes);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    // Debug and sanitizer builds are slower; the tight bound is for optimised builds.
+    const auto bound = std::chrono::seconds(IF_OPTIMISED(2, 30));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, bound);
 }
 
 TEST(PDFObject, StoredStreamsAboveTheLimitAreRefused) {

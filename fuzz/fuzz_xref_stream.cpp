@@ -1,0 +1,26 @@
+// A cross-reference section at offset 0 (a stream when the input starts with a digit), then
+// lookups and reads of the objects it lists, object streams included.
+#include <cstddef>
+#include <cstdint>
+
+#include "PDFInfoObject.h"
+#include "PDFXrefTable.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    vellumtag::MemoryParser parser;
+    parser.attach(data, size);
+    if (!parser.isOpen())
+        return 0;
+    vellumtag::PDFXrefTable xref;
+    xref._file = &parser;
+    static_cast<void>(xref.readSection(0));
+    std::size_t reads = 0;
+    for (const auto &entry : xref._offsets) {
+        if (++reads > 16)
+            break;
+        vellumtag::PDFInfoObject object(&xref);
+        static_cast<void>(xref.findObjectOffset(entry.first));
+        static_cast<void>(xref.readObject(entry.first, object));
+    }
+    return 0;
+}

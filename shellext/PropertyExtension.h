@@ -1,0 +1,55 @@
+#pragma once
+
+#include <windows.h>
+
+#include <propsys.h>
+
+namespace vellumtag {
+
+class PDFDictionary;
+
+// The class identifier under which the server registers PropertyExtension.
+inline constexpr CLSID kPropertyExtensionClassId = {
+    0x2DA4840E, 0xF01A, 0x44AB, {0x94, 0x86, 0x49, 0xBD, 0x7C, 0xC7, 0x51, 0x79}};
+
+// The shell's read-only property handler for one PDF file. Initialize, callable once, reads
+// the file and keeps up to twelve properties in a memory property store marked read-only;
+// the file is closed before Initialize returns. Every change is refused. A live object holds
+// one module count and one CoInitialize, both given back when it is destroyed.
+class PropertyExtension final : public IPropertyStore,
+                                public IInitializeWithFile,
+                                public IPropertyStoreCapabilities {
+public:
+    PropertyExtension() noexcept;
+    PropertyExtension(const PropertyExtension &) = delete;
+    PropertyExtension &operator=(const PropertyExtension &) = delete;
+
+    IFACEMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
+    IFACEMETHODIMP_(ULONG) AddRef() override;
+    IFACEMETHODIMP_(ULONG) Release() override;
+
+    IFACEMETHODIMP GetCount(DWORD *count) override;
+    IFACEMETHODIMP GetAt(DWORD index, PROPERTYKEY *key) override;
+    IFACEMETHODIMP GetValue(REFPROPERTYKEY key, PROPVARIANT *value) override;
+    IFACEMETHODIMP SetValue(REFPROPERTYKEY key, REFPROPVARIANT value) override;
+    IFACEMETHODIMP Commit() override;
+
+    IFACEMETHODIMP Initialize(LPCWSTR path, DWORD mode) override;
+
+    IFACEMETHODIMP IsPropertyWritable(REFPROPERTYKEY key) override;
+
+private:
+    ~PropertyExtension();
+
+    HRESULT initialize(LPCWSTR path, DWORD mode);
+    void storeProperties(const PDFDictionary &values);
+
+    IPropertyStoreCache *_store = nullptr;
+    LONG _refCount = 1;
+    bool _comInitialized = false;
+    bool _initializeCalled = false;
+
+    friend struct PropertyExtensionProbe;
+};
+
+} // namespace vellumtag

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace vellumtag {
+
+// Layout-compatible with the Windows GUID, so the table needs no Windows header.
+struct Guid {
+    std::uint32_t data1;
+    std::uint16_t data2;
+    std::uint16_t data3;
+    std::uint8_t data4[8];
+
+    bool operator==(const Guid &) const = default;
+};
+
+// A shell property key: format identifier and property identifier (PROPERTYKEY).
+struct PropertyKey {
+    Guid formatId;
+    std::uint32_t propertyId;
+
+    bool operator==(const PropertyKey &) const = default;
+};
+
+// The value types a row can declare; the numbers are the VARTYPE codes.
+enum class DeclaredType : std::uint16_t {
+    Date = 7,  // VT_DATE: the text is a date and becomes a FILETIME
+    Text = 31, // VT_LPWSTR: the text as it is
+};
+
+struct PropertyRow {
+    std::string_view infoKey;       // key in the document's metadata
+    std::string_view canonicalName; // the shell's name of the property
+    PropertyKey key;
+    DeclaredType type;
+};
+
+// The property sets the twelve properties belong to (FMTID_SummaryInformation,
+// FMTID_DocSummaryInformation and the version-information set).
+inline constexpr Guid kSummaryInformation = {
+    0xF29F85E0, 0x4FF9, 0x1068, {0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9}};
+inline constexpr Guid kDocSummaryInformation = {
+    0xD5CDD502, 0x2E9C, 0x101B, {0x93, 0x97, 0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE}};
+inline constexpr Guid kVersionInformation = {
+    0x0CEF7D53, 0xFA64, 0x11D1, {0xA2, 0x03, 0x00, 0x00, 0xF8, 0x1F, 0xED, 0xEE}};
+
+// The twelve properties the handler serves, in the order it stores them. Only a Date row
+// converts its text; PageCount stays text although the shell's schema calls it a number.
+inline constexpr std::array<PropertyRow, 12> kPropertyTable = {{
+    {"Title", "System.Title", {kSummaryInformation, 2}, DeclaredType::Text},
+    {"Author", "System.Author", {kSummaryInformation, 4}, DeclaredType::Text},
+    {"Category", "System.Category", {kDocSummaryInformation, 2}, DeclaredType::Text},
+    {"Comments", "System.Comment", {kSummaryInformation, 6}, DeclaredType::Text},
+    {"Company", "System.Company", {kDocSummaryInformation, 15}, DeclaredType::Text},
+    {"Subject", "System.Subject", {kSummaryInformation, 3}, DeclaredType::Text},
+    {"Keywords", "System.Keywords", {kSummaryInformation, 5}, DeclaredType::Text},
+    {"Producer", "System.ApplicationName", {kSummaryInformation, 18}, DeclaredType::Text},
+    {"Creator", "System.Software.ProductName", {kVersionInformation, 7}, DeclaredType::Text},
+    {"PageCount", "System.Document.PageCount", {kSummaryInformation, 14}, DeclaredType::Text},
+    {"CreationDate", "System.Document.DateCreated", {kSummaryInformation, 12}, DeclaredType::Date},
+    {"ModDate", "System.Document.DateSaved", {kSummaryInformation, 13}, DeclaredType::Date},
+}};
+
+// True when the path ends in ".pdf" in any mix of ASCII letter case; only ASCII capitals
+// are folded, as the C locale does.
+bool HasPdfExtension(std::u16string_view path);
+
+} // namespace vellumtag

@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+#include <string>
+
+#include "PropertyTable.h"
+
+using namespace vellumtag;
+
+namespace {
+
+std::string text(const Guid &g) {
+    char out[40];
+    std::snprintf(out, sizeof out, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                  static_cast<unsigned>(g.data1), g.data2, g.data3, g.data4[0], g.data4[1],
+                  g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6], g.data4[7]);
+    return out;
+}
+
+// Against the keys as the shell documents them: a wrong byte would lose a property silently,
+// and five of the twelve are missing from mingw's propkey.h to compare with.
+TEST(PropertyTable, KeysAndTypesOfTheTwelveProperties) {
+    const std::string summary = "F29F85E0-4FF9-1068-AB91-08002B27B3D9",
+                      document = "D5CDD502-2E9C-101B-9397-08002B2CF9AE",
+                      version = "0CEF7D53-FA64-11D1-A203-0000F81FEDEE";
+    struct Expected {
+        const char *infoKey;
+        const std::string &format;
+        std::uint32_t id;
+        DeclaredType type;
+    };
+    const Expected expected[] = {
+        {"Title", summary, 2, DeclaredType::Text},
+        {"Author", summary, 4, DeclaredType::Text},
+        {"Category", document, 2, DeclaredType::Text},
+        {"Comments", summary, 6, DeclaredType::Text},
+        {"Company", document, 15, DeclaredType::Text},
+        {"Subject", summary, 3, DeclaredType::Text},
+        {"Keywords", summary, 5, DeclaredType::Text},
+        {"Producer", summary, 18, DeclaredType::Text},  // System.ApplicationName
+        {"Creator", version, 7, DeclaredType::Text},    // System.Software.ProductName
+        {"PageCount", summary, 14, DeclaredType::Text}, // text, not a number
+        {"CreationDate", summary, 12, DeclaredType::Date},
+        {"ModDate", summary, 13, DeclaredType::Date},
+    };
+    ASSERT_EQ(std::size(expected), kPropertyTable.size());
+    std::set<std::string_view> names;
+    for (std::size_t i = 0; i < kPropertyTable.size(); ++i) {
+        const auto &row = kPropertyTable[i];
+        EXPECT_EQ(row.infoKey, expected[i].infoKey) << "row " << i;
+        EXPECT_EQ(text(row.key.formatId), expected[i].format) << row.infoKey;
+        EXPECT_EQ(row.key.propertyId, expected[i].id) << row.infoKey;
+        EXPECT_EQ(row.type, expected[i].type) << row.infoKey;
+        EXPECT_TRUE(names.insert(row.canonicalName).second) << row.canonicalName;
+    }
+}
+
+TEST(PropertyTable, PdfExtensionInAnyAsciiCase) {
+    const std::pair<std::u16string_view, bool> cases[] = {
+        {u"C:\\docs\\report.pdf", true},
+        {u"report.PDF", true},
+        {u"report.PdF", true},
+        {u".pdf", true}, // exactly four characters
+        {u"pdf", false},
+        {u"", false},
+        {u"report.pdfx", false}, // a fifth letter after the extension
+        {u"report.pd", false},
+        {u"report.pdf ", false},
+        {u"report_pdf", false},
+        {u"report.\uFF30DF", false}, // fullwidth P: only ASCII capitals fold
+        {u"\u00C9t\u00E9.Pdf", true},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(HasPdfExtension(cases[i].first), cases[i].second) << "case " << i;
+}
+
+} // namespace

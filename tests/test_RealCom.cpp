@@ -1,0 +1,233 @@
+// The steps of tests/real_com.sh that run inside Windows, one test suite per stage: the
+// script registers, unregisters, installs and uninstalls between them. Nothing of the handler
+// is linked in: every object comes from the DLL that the registry names.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <objbase.h>
+#include <propsys.h>
+
+#include <string>
+
+#include "PropertyExtension.h"
+#include "PropertyTable.h"
+#include "TestSupport.h"
+#include "WindowsTestSupport.h"
+
+using namespace vellumtag;
+using namespace vellumtag::test;
+
+namespace {
+
+const wchar_t *const kHandlerKey =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\PropertyHandlers\\.pdf";
+const wchar_t *const kListsKey = L"SystemFileAssociations\\.pdf";
+// What another product left before the installer runs; uninstalling must bring it back.
+const wchar_t *const kOtherHandler = L"{0B5F1E84-6D4A-4C9E-9B1A-2F3E4D5C6B7A}";
+const wchar_t *const kOtherInfoTip = L"prop:System.ItemTypeText;System.Size";
+
+std::wstring classIdText() {
+    wchar_t text[64];
+    StringFromGUID2(kPropertyExtensionClassId, text, 64);
+    return text;
+}
+
+std::wstring classKey(const wchar_t *subkey = nullptr) {
+    return L"CLSID\\" + classIdText() + (subkey != nullptr ? std::wstring(L"\\") + subkey : L"");
+}
+
+// A registry value as stored: its type and raw bytes; type REG_NONE when absent.
+struct RegistryValue {
+    DWORD type = REG_NONE;
+    std::string bytes;
+
+    // The text without its terminator. Self-registration counts none, but RegSetValueExW adds
+    // one when the character after the counted data is a NUL, so the data can't show it.
+    std::wstring text() const {
+        std::wstring out(reinterpret_cast<const wchar_t *>(bytes.data()),
+                         bytes.size() / sizeof(wchar_t));
+        while (!out.empty() && out.back() == L'\0')
+            out.pop_back();
+        return out;
+    }
+};
+
+// Read raw: RegGetValueW would add a terminator that the data may lack.
+RegistryValue readValue(HKEY root, const std::wstring &key, const wchar_t *name) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return {};
+    RegistryValue out;
+    DWORD size = 0;
+    if (RegQueryValueExW(handle, name, nullptr, &out.type, nullptr, &size) == ERROR_SUCCESS) {
+        out.bytes.resize(size);
+        if (RegQueryValueExW(handle, name, nullptr, &out.type,
+                             reinterpret_cast<BYTE *>(out.bytes.data()), &size) != ERROR_SUCCESS)
+            out = {};
+    }
+    RegCloseKey(handle);
+    return out;
+}
+
+bool keyExists(HKEY root, const std::wstring &key) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+void setValue(HKEY root, const wchar_t *key, const wchar_t *name, const wchar_t *text) {
+    const auto bytes = static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t));
+    ASSERT_EQ(RegSetKeyValueW(root, key, name, REG_SZ, text, bytes), ERROR_SUCCESS);
+}
+
+// COM for the calling thread, as a client of the shell would have it.
+struct ComApartment {
+    ComApartment() { EXPECT_TRUE(SUCCEEDED(CoInitialize(nullptr))); }
+    ~ComApartment() { CoUninitialize(); }
+};
+
+// Creates the handler of the class through the registry and initializes it on path; store
+// holds the object whatever Initialize returned.
+HRESULT createAndInitialize(const CLSID &clsid, const std::filesystem::path &path,
+                            ComRef<IPropertyStore> &store) {
+    ComRef<IInitializeWithFile> initializer;
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IInitializeWithFile,
+                                  initializer.put());
+    if (FAILED(hr))
+        return hr;
+    hr = initializer->Initialize(path.c_str(), STGM_READ);
+    if (SUCCEEDED(initializer->QueryInterface(IID_IPropertyStore, store.put())))
+        return hr;
+    return E_NOINTERFACE;
+}
+
+TEST(Registered, RegistryLayout) {
+    const auto server = readValue(HKEY_CLASSES_ROOT, classKey(L"InprocServer32"), nullptr);
+    ASSERT_EQ(server.type, static_cast<DWORD>(REG_SZ));
+    const std::wstring path = server.text();
+    ASSERT_GT(path.size(), 18u);
+    EXPECT_EQ(path.substr(path.size() - 18), L"\\Vellumtag_x64.dll");
+
+    struct Case {
+        std::wstring key;
+        const wchar_t *name;
+        std::wstring text;
+    };
+    const Case texts[] = {
+        {classKey(), nullptr, L"Vellumtag.PropertyHandler Class"},
+        {classKey(L"InprocServer32"), L"ThreadingModel", L"Apartment"},
+    };
+    for (const auto &c : texts) {
+        const auto value = readValue(HKEY_CLASSES_ROOT, c.key, c.name);
+        EXPECT_EQ(value.type, static_cast<DWORD>(REG_SZ));
+        EXPECT_EQ(value.text(), c.text);
+    }
+    const auto isolation = readValue(HKEY_CLASSES_ROOT, classKey(), L"DisableProcessIsolation");
+    EXPECT_EQ(isolation.type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(isolation.bytes, std::string("\1\0\0\0", 4));
+}
+
+TEST(Registered, CoCreateInstanceReadsRealFilesNotHeldOpen) {
+    ComApartment apartment;
+    TempDir dir;
+    const std::pair<const char *, std::u16string> cases[] = {
+        {"hello.pdf", u"Hello, Vellumtag"},
+        {"xmp-only.pdf", u"Notes on Metadata \u2014 XMP only"},
+        {"broken.pdf", u""}, // a failed load must let go of the file as well
+    };
+    for (const auto &[name, title] : cases) {
+        const auto path = dir.path() / name;
+        if (title.empty())
+            dir.write(name, "%PDF-1.4\nstartxref\n9\n%%EOF\n");
+        else
+            std::filesystem::copy_file(sourcePath(std::string("samples/") + name), path);
+        ComRef<IPropertyStore> store;
+        ASSERT_EQ(createAndInitialize(kPropertyExtensionClassId, path, store),
+                  title.empty() ? E_NOTIMPL : S_OK)
+            << name;
+        const Property expected = title.empty() ? Property{} : textProperty(title);
+        EXPECT_EQ(readAll(*store.get()).values["System.Title"], expected) << name;
+
+        // The shell may rename or delete a file whose handler is still alive.
+        const auto renamed = dir.path() / (std::string("renamed-") + name);
+        EXPECT_TRUE(MoveFileW(path.c_str(), renamed.c_str())) << name << " " << GetLastError();
+        EXPECT_TRUE(DeleteFileW(renamed.c_str())) << name;
+        EXPECT_EQ(readAll(*store.get()).values["System.Title"], expected) << name;
+    }
+
+    // The object came from the registered DLL, loaded from the registered path.
+    const HMODULE module = GetModuleHandleW(L"Vellumtag_x64.dll");
+    ASSERT_NE(module, nullptr);
+    wchar_t loaded[MAX_PATH];
+    GetModuleFileNameW(module, loaded, MAX_PATH);
+    EXPECT_EQ(
+        _wcsicmp(loaded,
+                 readValue(HKEY_CLASSES_ROOT, classKey(L"InprocServer32"), nullptr).text().c_str()),
+        0);
+}
+
+TEST(Unregistered, NothingLeftAndUnregisteringAgainFails) {
+    EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, classKey()));
+    ComApartment apartment;
+    ComRef<IPropertyStore> store;
+    EXPECT_EQ(CoCreateInstance(kPropertyExtensionClassId, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_IPropertyStore, store.put()),
+              REGDB_E_CLASSNOTREG);
+
+    const HMODULE module = LoadLibraryW(hostPath(VELLUMTAG_PACKAGE_DLL).c_str());
+    ASSERT_NE(module, nullptr);
+    const auto unregister = reinterpret_cast<HRESULT(WINAPI *)()>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module, "DllUnregisterServer")));
+    ASSERT_NE(unregister, nullptr);
+    EXPECT_EQ(unregister(), static_cast<HRESULT>(0x80070002));
+    FreeLibrary(module);
+}
+
+TEST(BeforeInstall, AnotherProductsSettings) {
+    setValue(HKEY_LOCAL_MACHINE, kHandlerKey, nullptr, kOtherHandler);
+    setValue(HKEY_CLASSES_ROOT, kListsKey, L"InfoTip", kOtherInfoTip);
+}
+
+TEST(Installed, HandlerAndPropertyLists) {
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, kHandlerKey, nullptr).text(), classIdText());
+    for (const wchar_t *list : {L"FullDetails", L"PreviewDetails"}) {
+        const auto value = readValue(HKEY_CLASSES_ROOT, kListsKey, list);
+        ASSERT_EQ(value.type, static_cast<DWORD>(REG_SZ));
+        // Names are separated by ';' after "prop:"; every property of the handler is listed.
+        const std::wstring text = value.text();
+        ASSERT_EQ(text.substr(0, 5), L"prop:");
+        const std::wstring names = L";" + text.substr(5) + L";";
+        for (const auto &row : kPropertyTable) {
+            const std::wstring name(row.canonicalName.begin(), row.canonicalName.end());
+            EXPECT_NE(names.find(L";" + name + L";"), std::wstring::npos) << row.canonicalName;
+        }
+    }
+    EXPECT_EQ(readValue(HKEY_CLASSES_ROOT, kListsKey, L"InfoTip").text().substr(0, 5), L"prop:");
+}
+
+TEST(Installed, TheShellsWayToTheHandler) {
+    // As the shell does it: the class named for ".pdf", created through the registry.
+    const std::wstring text = readValue(HKEY_LOCAL_MACHINE, kHandlerKey, nullptr).text();
+    CLSID clsid{};
+    ASSERT_EQ(CLSIDFromString(text.c_str(), &clsid), NOERROR);
+    ComApartment apartment;
+    ComRef<IPropertyStore> store;
+    ASSERT_EQ(createAndInitialize(clsid, sourcePath("samples/hello.pdf"), store), S_OK);
+    EXPECT_EQ(readAll(*store.get()).values["System.Author"], textProperty(u"Vellumtag Team"));
+}
+
+TEST(Uninstalled, PreviousSettingsBack) {
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, kHandlerKey, nullptr).text(), kOtherHandler);
+    EXPECT_EQ(readValue(HKEY_CLASSES_ROOT, kListsKey, L"InfoTip").text(), kOtherInfoTip);
+    EXPECT_EQ(readValue(HKEY_CLASSES_ROOT, kListsKey, L"FullDetails").type,
+              static_cast<DWORD>(REG_NONE));
+    EXPECT_EQ(readValue(HKEY_CLASSES_ROOT, kListsKey, L"PreviewDetails").type,
+              static_cast<DWORD>(REG_NONE));
+    EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, classKey()));
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vellumtag"));
+}
+
+} // namespace
