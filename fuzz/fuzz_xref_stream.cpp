@@ -2,6 +2,7 @@
 // lookups and reads of the objects it lists, object streams included.
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "PDFInfoObject.h"
 #include "PDFXrefTable.h"
@@ -14,13 +15,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     vellumtag::PDFXrefTable xref;
     xref._file = &parser;
     static_cast<void>(xref.readSection(0));
-    std::size_t reads = 0;
+    // Reads may enter older sections, which moves the entries: take the numbers first.
+    std::vector<std::uint32_t> numbers;
     for (const auto &entry : xref._offsets) {
-        if (++reads > 16)
+        if (numbers.size() == 16)
             break;
+        numbers.push_back(entry.first);
+    }
+    for (const std::uint32_t number : numbers) {
         vellumtag::PDFInfoObject object(&xref);
-        static_cast<void>(xref.findObjectOffset(entry.first));
-        static_cast<void>(xref.readObject(entry.first, object));
+        static_cast<void>(xref.findObjectOffset(number));
+        static_cast<void>(xref.readObject(number, object));
     }
     return 0;
 }

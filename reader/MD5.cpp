@@ -23,6 +23,16 @@ constexpr std::array<std::uint32_t, 64> kSine = {
     0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
 
+// The message word of each step: i, (5i + 1) mod 16, (3i + 5) mod 16 and 7i mod 16 by round.
+constexpr std::array<std::uint8_t, 64> kWord = [] {
+    std::array<std::uint8_t, 64> word{};
+    for (std::size_t i = 0; i < 64; ++i) {
+        const std::size_t g = i < 16 ? i : i < 32 ? 5 * i + 1 : i < 48 ? 3 * i + 5 : 7 * i;
+        word[i] = static_cast<std::uint8_t>(g % 16);
+    }
+    return word;
+}();
+
 std::uint32_t loadLittleEndian(const std::uint8_t *p) {
     return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
            std::uint32_t{p[3]} << 24;
@@ -83,28 +93,22 @@ void MD5::transform(const std::uint8_t *block) {
         x[i] = loadLittleEndian(block + 4 * i);
 
     std::uint32_t a = _state[0], b = _state[1], c = _state[2], d = _state[3];
-    for (std::size_t i = 0; i < 64; ++i) {
-        std::uint32_t f;
-        std::size_t g;
-        if (i < 16) {
-            f = (b & c) | (~b & d);
-            g = i;
-        } else if (i < 32) {
-            f = (b & d) | (c & ~d);
-            g = (5 * i + 1) % 16;
-        } else if (i < 48) {
-            f = b ^ c ^ d;
-            g = (3 * i + 5) % 16;
-        } else {
-            f = c ^ (b | ~d);
-            g = (7 * i) % 16;
-        }
-        const std::uint32_t rotated = std::rotl(a + f + kSine[i] + x[g], kShift[i]);
+    // One loop per round, so that no step chooses its function or works out its word.
+    const auto step = [&](std::size_t i, std::uint32_t f) {
+        const std::uint32_t rotated = std::rotl(a + f + kSine[i] + x[kWord[i]], kShift[i]);
         a = d;
         d = c;
         c = b;
         b += rotated;
-    }
+    };
+    for (std::size_t i = 0; i < 16; ++i)
+        step(i, (b & c) | (~b & d));
+    for (std::size_t i = 16; i < 32; ++i)
+        step(i, (b & d) | (c & ~d));
+    for (std::size_t i = 32; i < 48; ++i)
+        step(i, b ^ c ^ d);
+    for (std::size_t i = 48; i < 64; ++i)
+        step(i, c ^ (b | ~d));
     _state[0] += a;
     _state[1] += b;
     _state[2] += c;

@@ -147,7 +147,15 @@ std::size_t MemoryParser::skipUntil(std::string_view set) {
     if (!isValidRange(_cursor, _end))
         return 0;
     const std::uint8_t *start = _cursor;
-    while (_cursor < _end && set.find(static_cast<char>(*_cursor)) == std::string_view::npos)
+    // The sets are a few bytes long: comparing with each is cheaper than a search call per byte.
+    const auto inSet = [set](std::uint8_t c) {
+        for (const char s : set) {
+            if (c == static_cast<std::uint8_t>(s))
+                return true;
+        }
+        return false;
+    };
+    while (_cursor < _end && !inSet(*_cursor))
         ++_cursor;
     return static_cast<std::size_t>(_cursor - start);
 }
@@ -176,9 +184,9 @@ std::size_t MemoryParser::readBalanced(std::vector<std::uint8_t> &out, std::uint
             ++depth;
         else if (c == close && !escaped)
             --depth;
-        out.push_back(c);
         ++_cursor;
     } while (depth != 0);
+    out.assign(start, _cursor);
     return out.size();
 }
 

@@ -18,7 +18,8 @@ PDFResult PDFDocument::load(std::span<const std::uint8_t> bytes) {
     return loadOpened();
 }
 
-PDFResult PDFDocument::loadOpened() {    // ISO 32000-1, 7.5.2: the header begins at the first byte of the file.
+PDFResult
+PDFDocument::loadOpened() { // ISO 32000-1, 7.5.2: the header begins at the first byte of the file.
     if (!_file.startsWith("%PDF-"))
         return PDFResult::NotPdf;
     const std::uint64_t xrefOffset = _file.findXrefOffset();

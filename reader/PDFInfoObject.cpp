@@ -1,5 +1,6 @@
 #include "PDFInfoObject.h"
 
+#include <array>
 #include <cassert>
 
 #include "PDFXrefTable.h"
@@ -54,8 +55,24 @@ PDFResult PDFInfoObject::extract() {
                _dictionary.getString("Subtype", u"") == u"XML") {
         const std::u16string packet =
             _data.size() <= limits::kMaxXmpPacketBytes ? decodeUtf8(_data) : std::u16string();
-        for (const auto &key : kXmpKeys)
-            applyXmpNode(packet, key.element, key.infoKey);
+        // Where each element first starts, found in one pass over the packet instead of one
+        // search per element.
+        std::array<std::size_t, std::size(kXmpKeys)> tags;
+        tags.fill(std::u16string_view::npos);
+        std::size_t missing = tags.size();
+        for (std::size_t at = packet.find(u'<'); at != std::u16string_view::npos && missing > 0;
+             at = packet.find(u'<', at + 1)) {
+            const std::u16string_view rest = std::u16string_view(packet).substr(at + 1);
+            for (std::size_t k = 0; k < tags.size(); ++k) {
+                if (tags[k] == std::u16string_view::npos && rest.starts_with(kXmpKeys[k].element)) {
+                    tags[k] = at;
+                    --missing;
+                }
+            }
+        }
+        for (std::size_t k = 0; k < tags.size(); ++k)
+            applyXmpText(extractNodeTextAt(packet, kXmpKeys[k].element, tags[k]),
+                         kXmpKeys[k].infoKey);
     } else {
         MemoryParser data;
         data.attach(_data.data(), _data.size());
@@ -67,13 +84,17 @@ PDFResult PDFInfoObject::extract() {
 
 std::u16string PDFInfoObject::extractNodeText(std::u16string_view packet,
                                               std::u16string_view nodeName) {
-    assert(nodeName.size() < 25 && "wcslen(nodeName) < 25");
-    const std::u16string open = u"<" + std::u16string(nodeName);
-    const std::u16string close = u"</" + std::u16string(nodeName) + u">";
+    std::u16string open(1, u'<');
+    open += nodeName;
+    return extractNodeTextAt(packet, nodeName, packet.find(open));
+}
 
-    const std::size_t tag = packet.find(open);
+std::u16string PDFInfoObject::extractNodeTextAt(std::u16string_view packet,
+                                                std::u16string_view nodeName, std::size_t tag) {
+    assert(nodeName.size() < 25 && "wcslen(nodeName) < 25");
     if (tag == std::u16string_view::npos)
         return {};
+    const std::u16string close = u"</" + std::u16string(nodeName) + u">";
     std::size_t start = packet.find(u'>', tag + 1);
     if (start == std::u16string_view::npos)
         return {};
@@ -117,23 +138,29 @@ std::u16string PDFInfoObject::extractNodeText(std::u16string_view packet,
 
 void PDFInfoObject::applyXmpNode(std::u16string_view packet, std::u16string_view nodeName,
                                  const std::string &infoKey) {
-    std::u16string text = extractNodeText(packet, nodeName);
+    applyXmpText(extractNodeText(packet, nodeName), infoKey);
+}
+
+void PDFInfoObject::applyXmpText(std::u16string text, const std::string &infoKey) {
     if (text.empty() || text == u"()")
         return;
     _values.set(infoKey, PDFValue{std::move(text), false});
 }
 
 std::u16string PDFInfoObject::decodeUtf8(std::span<const std::uint8_t> bytes) {
-    std::u16string out;
-    out.reserve(bytes.size());
+    // No byte gives more than one code unit: the units are written in place, then the text is
+    // cut to their number.
+    std::u16string out(bytes.size(), u'\0');
+    char16_t *unit = out.data();
     for (std::size_t i = 0; i < bytes.size();) {
         const std::uint8_t lead = bytes[i++];
+        if (lead < 0x80) {
+            *unit++ = lead;
+            continue;
+        }
         char32_t value;
         int continuation;
-        if (lead < 0x80) {
-            value = lead;
-            continuation = 0;
-        } else if (lead >= 0xC0 && lead <= 0xDF) {
+        if (lead >= 0xC0 && lead <= 0xDF) {
             value = lead & 0x1Fu;
             continuation = 1;
         } else if (lead >= 0xE0 && lead <= 0xEF) {
@@ -154,12 +181,13 @@ std::u16string PDFInfoObject::decodeUtf8(std::span<const std::uint8_t> bytes) {
         if ((value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF)
             return {};
         if (value > 0xFFFF) {
-            out.push_back(static_cast<char16_t>(0xD800 + ((value - 0x10000) >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (value & 0x3FF)));
+            *unit++ = static_cast<char16_t>(0xD800 + ((value - 0x10000) >> 10));
+            *unit++ = static_cast<char16_t>(0xDC00 + (value & 0x3FF));
         } else {
-            out.push_back(static_cast<char16_t>(value));
+            *unit++ = static_cast<char16_t>(value);
         }
     }
+    out.resize(static_cast<std::size_t>(unit - out.data()));
     return out;
 }
 

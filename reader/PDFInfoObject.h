@@ -27,6 +27,9 @@ public:
     // The text of the first element of that name, exactly as written, with the nested start
     // and end tags around it skipped; empty when the element is missing or has no text.
     static std::u16string extractNodeText(std::u16string_view packet, std::u16string_view nodeName);
+    // The same for the occurrence of "<" and the name at index tag (npos: none).
+    static std::u16string extractNodeTextAt(std::u16string_view packet,
+                                            std::u16string_view nodeName, std::size_t tag);
     void applyXmpNode(std::u16string_view packet, std::u16string_view nodeName,
                       const std::string &infoKey);
     // UTF-8 to UTF-16; any malformed sequence makes the whole result empty.
@@ -39,6 +42,8 @@ public:
 private:
     // Fills _values from what the read left in _dictionary and _data.
     PDFResult extract();
+    // Enters the text of an XMP element under the key unless it is empty or "()".
+    void applyXmpText(std::u16string text, const std::string &infoKey);
 };
 
 } // namespace vellumtag

@@ -1,6 +1,7 @@
 #include "PDFObject.h"
 
 #include <algorithm>
+#include <array>
 #include <zlib.h>
 
 #include "Limits.h"
@@ -136,8 +137,6 @@ PDFResult PDFObject::readDirectValue(MemoryParser &parser) {
 PDFResult PDFObject::flateDecode(Bytes &bytes, std::size_t limit) {
     if (bytes.size() > limits::kMaxStreamBytes || limit == 0)
         return PDFResult::DecompressionFailed;
-    Bytes out(std::min(
-        limit, std::clamp<std::size_t>(bytes.size() * 20, 64, limits::kMaxInitialInflateBytes)));
 
     InflateState state;
     z_stream &stream = state.stream;
@@ -147,18 +146,26 @@ PDFResult PDFObject::flateDecode(Bytes &bytes, std::size_t limit) {
         return PDFResult::DecompressionFailed;
     state.initialised = true;
 
+    // Inflated piece by piece and appended: the output grows with what the data hold, and no
+    // buffer is cleared in advance for a guessed size.
+    Bytes out;
+    out.reserve(std::min(
+        limit, std::clamp<std::size_t>(bytes.size() * 4, 64, limits::kMaxInitialInflateBytes)));
+    std::array<std::uint8_t, 16384> piece;
     for (;;) {
-        stream.next_out = out.data() + stream.total_out;
-        stream.avail_out = static_cast<uInt>(out.size() - stream.total_out);
+        stream.next_out = piece.data();
+        stream.avail_out = static_cast<uInt>(piece.size());
         const int rc = inflate(&stream, Z_NO_FLUSH);
+        const std::size_t produced = piece.size() - stream.avail_out;
+        if (produced > limit - out.size())
+            return PDFResult::DecompressionFailed;
+        out.insert(out.end(), piece.data(), piece.data() + produced);
         if (rc == Z_STREAM_END)
             break;
         // Z_OK with output space left means the input ended before the compressed data did.
-        if (rc != Z_OK || stream.avail_out != 0 || out.size() >= limit)
+        if (rc != Z_OK || stream.avail_out != 0)
             return PDFResult::DecompressionFailed;
-        out.resize(std::min(out.size() * 2, limit));
     }
-    out.resize(stream.total_out);
     bytes = std::move(out);
     return PDFResult::Ok;
 }

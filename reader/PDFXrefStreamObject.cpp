@@ -1,6 +1,8 @@
 #include "PDFXrefStreamObject.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 #include "Limits.h"
 
@@ -23,6 +25,12 @@ PDFResult PDFXrefStreamObject::load(MemoryParser &parser) {
 
     // ISO 32000-1, 7.4.4.4: only "no prediction" and PNG Up are produced for these streams.
     _predictor = _dictionary.getInt("DecodeParms.Predictor", 1);
+    std::uint32_t position = _predictor == 12 ? 1 : 0;
+    for (std::size_t field = 0; field < _rowFieldStart.size() && field < _widths.size(); ++field) {
+        _rowFieldStart[field] = position;
+        _rowFieldWidth[field] = _widths[field];
+        position += _widths[field];
+    }
     if (_predictor == 1) {
         _rowWidth = sum;
         return PDFResult::Ok;
@@ -33,9 +41,11 @@ PDFResult PDFXrefStreamObject::load(MemoryParser &parser) {
     if (_data.size() % _rowWidth != 0)
         return PDFResult::EncryptionUnsupported;
     // Each byte adds the one above it; the first row and every tag byte stay as they are.
-    for (std::size_t i = _rowWidth; i < _data.size(); ++i) {
-        if (i % _rowWidth != 0)
-            _data[i] = static_cast<std::uint8_t>(_data[i] + _data[i - _rowWidth]);
+    std::uint8_t *const data = _data.data();
+    for (std::size_t row = _rowWidth; row < _data.size(); row += _rowWidth) {
+        const std::uint8_t *above = data + row - _rowWidth;
+        for (std::size_t i = row + 1; i < row + _rowWidth; ++i)
+            data[i] = static_cast<std::uint8_t>(data[i] + above[i - row]);
     }
     return PDFResult::Ok;
 }
@@ -53,6 +63,45 @@ std::uint64_t PDFXrefStreamObject::getField(std::uint64_t row, std::size_t field
     for (std::uint64_t i = 0; i < width; ++i)
         value = (value << 8) | _data[static_cast<std::size_t>(start + i)];
     return value;
+}
+
+void PDFXrefStreamObject::getRows(std::uint64_t first, std::span<RowFields> out) const {
+    const std::uint8_t *const data = _data.data();
+    const std::uint64_t size = _data.size();
+    // getField's reading of one field, from what load worked out about its place in a row.
+    const auto read = [data, size](std::uint64_t start, std::uint32_t width) {
+        std::uint64_t value = 0;
+        if (width == 0 || start + width > size)
+            return value;
+        for (std::uint32_t i = 0; i < width; ++i)
+            value = (value << 8) | data[start + i];
+        return value;
+    };
+    // The same where eight bytes from the field's start lie within the data: one load of a
+    // big-endian word, shifted down to the field's width (at most eight bytes).
+    const auto readWord = [data](std::uint64_t start, std::uint32_t width) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, data + start, sizeof word);
+        if constexpr (std::endian::native == std::endian::little)
+            word = __builtin_bswap64(word);
+        return width == 0 ? 0 : word >> (64 - 8 * width);
+    };
+    const auto [start0, start1, start2] = _rowFieldStart;
+    const auto [width0, width1, width2] = _rowFieldWidth;
+    // Rows that start at or before wordRowsEnd have eight bytes after each field's start.
+    const std::uint64_t lastStart = std::max({start0, start1, start2});
+    const bool wordRows = size >= lastStart + 8;
+    const std::uint64_t wordRowsEnd = wordRows ? size - lastStart - 8 : 0;
+    std::uint64_t rowStart = first * _rowWidth;
+    for (RowFields &fields : out) {
+        if (wordRows && rowStart <= wordRowsEnd)
+            fields = {readWord(rowStart + start0, width0), readWord(rowStart + start1, width1),
+                      readWord(rowStart + start2, width2)};
+        else
+            fields = {read(rowStart + start0, width0), read(rowStart + start1, width1),
+                      read(rowStart + start2, width2)};
+        rowStart += _rowWidth;
+    }
 }
 
 } // namespace vellumtag

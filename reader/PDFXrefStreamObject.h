@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "PDFObject.h"
@@ -18,11 +20,20 @@ public:
     virtual PDFResult load(MemoryParser &parser);
 
     std::uint64_t getField(std::uint64_t row, std::size_t field) const;
+    // The first three fields (type and two values) of the rows from `first` on, one row per
+    // element of out, as getField reads them, with the place of each field in a row worked out
+    // once by load.
+    using RowFields = std::array<std::uint64_t, 3>;
+    void getRows(std::uint64_t first, std::span<RowFields> out) const;
     std::uint64_t rowCount() const { return _rowWidth == 0 ? 0 : _data.size() / _rowWidth; }
 
     std::vector<std::uint32_t> _widths;
     std::uint32_t _rowWidth = 0;
     std::int32_t _predictor = 1;
+
+private:
+    std::array<std::uint32_t, 3> _rowFieldStart{};
+    std::array<std::uint32_t, 3> _rowFieldWidth{};
 };
 
 } // namespace vellumtag

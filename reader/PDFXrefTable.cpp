@@ -1,6 +1,7 @@
 #include "PDFXrefTable.h"
 
 #include <algorithm>
+#include <array>
 
 #include "PDFObject.h"
 #include "PDFXrefStreamObject.h"
@@ -20,7 +21,65 @@ bool readNumber(const Bytes &data, std::size_t &pos, std::uint64_t &value) {
     return pos > start;
 }
 
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool isCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// An entry line in its usual form (ISO 32000-1, 7.5.4): ten digits, a space, five digits, a space
+// and the keyword. Takes the offset as scanning "%lu %lu %c" would (three fields, the offset
+// saturated at 32 bits) for a fraction of the work; false for any other line, which is scanned.
+bool readUsualEntry(std::string_view line, std::uint32_t &offset) {
+    if (line.size() < 18 || line[10] != ' ' || line[16] != ' ' || isCSpace(line[17]))
+        return false;
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < 10; ++i) {
+        if (!isDigit(line[i]))
+            return false;
+        value = value * 10 + static_cast<std::uint64_t>(line[i] - '0');
+    }
+    for (std::size_t i = 11; i < 16; ++i) {
+        if (!isDigit(line[i]))
+            return false;
+    }
+    offset = static_cast<std::uint32_t>(std::min<std::uint64_t>(value, UINT32_MAX));
+    return true;
+}
+
 } // namespace
+
+XrefEntries::const_iterator XrefEntries::find(std::uint32_t number) const {
+    const auto it =
+        std::lower_bound(_items.begin(), _items.end(), number,
+                         [](const Item &item, std::uint32_t n) { return item.first < n; });
+    return it != _items.end() && it->first == number ? it : _items.end();
+}
+
+void XrefEntries::addSection(std::vector<Item> &section) {
+    const auto byNumber = [](const Item &a, const Item &b) { return a.first < b.first; };
+    // Sections list their objects in ascending order as a rule; a stable sort keeps the first
+    // of equal numbers first, and unique keeps only it.
+    if (!std::is_sorted(section.begin(), section.end(), byNumber))
+        std::stable_sort(section.begin(), section.end(), byNumber);
+    section.erase(std::unique(section.begin(), section.end(),
+                              [](const Item &a, const Item &b) { return a.first == b.first; }),
+                  section.end());
+    if (_items.empty()) {
+        _items.swap(section);
+        return;
+    }
+    std::vector<Item> merged;
+    merged.reserve(_items.size() + section.size());
+    auto older = section.begin();
+    for (const Item &item : _items) {
+        for (; older != section.end() && older->first < item.first; ++older)
+            merged.push_back(*older);
+        if (older != section.end() && older->first == item.first)
+            ++older;
+        merged.push_back(item);
+    }
+    merged.insert(merged.end(), older, section.end());
+    _items.swap(merged);
+}
 
 PDFResult PDFXrefTable::readSection(std::uint64_t offset) {
     if (_file == nullptr || offset >= _file->size())
@@ -79,6 +138,7 @@ PDFResult PDFXrefTable::setUpSecurity() {
 PDFResult PDFXrefTable::readXrefTable() {
     LineBuffer line{};
     _file->readLine(line);
+    std::vector<XrefEntries::Item> section;
     std::uint32_t current = 0;
     while (!_file->atEnd()) {
         if (_file->startsWith("trailer")) {
@@ -90,15 +150,19 @@ PDFResult PDFXrefTable::readXrefTable() {
             continue;
         std::uint32_t first = 0, second = 0;
         char type = 0;
-        const int fields = MemoryParser::scanText(std::string_view(line.data(), length),
-                                                  "%lu %lu %c", {&first, &second, &type});
+        const std::string_view text(line.data(), length);
+        const int fields =
+            readUsualEntry(text, first)
+                ? 3
+                : MemoryParser::scanText(text, "%lu %lu %c", {&first, &second, &type});
         if (fields == 2) {
             current = first;
         } else if (fields == 3) {
-            _offsets.try_emplace(current, XrefEntry{first});
+            section.emplace_back(current, XrefEntry{first});
             ++current;
         }
     }
+    _offsets.addSection(section);
     static_cast<void>(_trailer.parse(*_file));
     return PDFResult::Ok;
 }
@@ -122,27 +186,37 @@ PDFResult PDFXrefTable::readXrefStream() {
     // Rows follow the /Index pairs in order. Rows missing from the data would add nothing,
     // so the walk ends with the data, however large the counts.
     const std::uint64_t rows = stream.rowCount();
+    std::vector<XrefEntries::Item> section;
+    section.reserve(static_cast<std::size_t>(rows));
+    // Rows are decoded a batch at a time.
+    std::array<PDFXrefStreamObject::RowFields, 256> batch;
     std::uint64_t row = 0;
     for (std::size_t pair = 0; pair + 1 < index.size() && row < rows; pair += 2) {
-        const std::uint64_t first = index[pair];
-        const std::uint64_t end = first + index[pair + 1];
-        for (std::uint64_t number = first; number < end && row < rows; ++number, ++row) {
+        const std::uint64_t end = std::uint64_t{index[pair]} + index[pair + 1];
+        // Object numbers end at UINT32_MAX - 1: the rest of the pair is dropped.
+        for (std::uint64_t number = index[pair]; number < end && row < rows;) {
             if (number > UINT32_MAX - 1)
                 break;
-            const auto objectNumber = static_cast<std::uint32_t>(number);
-            const std::uint64_t type = stream.getField(row, 0);
-            const std::uint64_t value = stream.getField(row, 1);
-            if (type == 1) {
-                _offsets.try_emplace(objectNumber, XrefEntry{value});
-            } else if (type == 2 && value < XrefEntry::kInFile) {
-                const std::uint64_t position = stream.getField(row, 2);
-                _offsets.try_emplace(objectNumber,
-                                     XrefEntry{0, static_cast<std::uint32_t>(value),
-                                               static_cast<std::uint32_t>(
-                                                   std::min<std::uint64_t>(position, UINT32_MAX))});
+            const auto count = static_cast<std::size_t>(std::min(
+                {end - number, rows - row, std::uint64_t{batch.size()}, UINT32_MAX - number}));
+            stream.getRows(row, std::span(batch).first(count));
+            for (std::size_t i = 0; i < count; ++i) {
+                const auto objectNumber = static_cast<std::uint32_t>(number + i);
+                const auto [type, value, position] = batch[i];
+                if (type == 1) {
+                    section.emplace_back(objectNumber, XrefEntry{value});
+                } else if (type == 2 && value < XrefEntry::kInFile) {
+                    section.emplace_back(
+                        objectNumber, XrefEntry{0, static_cast<std::uint32_t>(value),
+                                                static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                                                    position, UINT32_MAX))});
+                }
             }
+            number += count;
+            row += count;
         }
     }
+    _offsets.addSection(section);
     return PDFResult::Ok;
 }
 

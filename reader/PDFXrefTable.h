@@ -27,6 +27,29 @@ struct XrefEntry {
     bool compressed() const { return stream != kInFile; }
 };
 
+// The entries of every section read so far, by ascending object number, in one flat array:
+// a section of many thousand rows costs no allocation per row, and a lookup is a binary search.
+// Entries are only ever added, and the first one entered for a number stays. Adding a section
+// may move the entries, so iterators and entry pointers last until the next section is read.
+class XrefEntries {
+public:
+    using Item = std::pair<std::uint32_t, XrefEntry>;
+    using const_iterator = std::vector<Item>::const_iterator;
+
+    const_iterator begin() const { return _items.begin(); }
+    const_iterator end() const { return _items.end(); }
+    std::size_t size() const { return _items.size(); }
+    bool empty() const { return _items.empty(); }
+    const_iterator find(std::uint32_t number) const;
+
+    // Enters the entries of one section, given in the order they were read: a number that is
+    // present already, or that came earlier in the section, keeps its entry.
+    void addSection(std::vector<Item> &section);
+
+private:
+    std::vector<Item> _items;
+};
+
 // The document's cross-reference state, read lazily and newest first along the /Prev chain
 // (ISO 32000-1, 7.5.4 to 7.5.8). Entries are only ever added, so the newest section that lists
 // an object wins; classic trailers accumulate first-wins, except "Prev", which always comes
@@ -53,7 +76,7 @@ public:
     std::unique_ptr<PDFEncryptionDictionary> _security;
     bool _securityChecked = false;
     MemoryParser *_file = nullptr;
-    std::map<std::uint32_t, XrefEntry> _offsets;
+    XrefEntries _offsets;
     std::int32_t _rootObject = -1;
     std::int32_t _infoObject = -1;
     std::int64_t _prevOffset = -1;

@@ -1,5 +1,7 @@
 #include "RC4.h"
 
+#include <algorithm>
+
 namespace vellumtag {
 
 RC4::RC4(std::span<const std::uint8_t> key) : _hasKey(!key.empty()) {
@@ -7,13 +9,14 @@ RC4::RC4(std::span<const std::uint8_t> key) : _hasKey(!key.empty()) {
         _s[i] = static_cast<std::uint8_t>(i);
     if (!_hasKey)
         return;
+    // The key repeated to the state's length, so that the schedule does not wrap an index.
+    std::array<std::uint8_t, 256> repeated;
+    for (std::size_t i = 0; i < repeated.size(); i += key.size())
+        std::copy_n(key.begin(), std::min(key.size(), repeated.size() - i), repeated.begin() + i);
     std::uint8_t j = 0;
-    std::size_t k = 0;
     for (std::size_t i = 0; i < _s.size(); ++i) {
-        j = static_cast<std::uint8_t>(j + _s[i] + key[k]);
+        j = static_cast<std::uint8_t>(j + _s[i] + repeated[i]);
         std::swap(_s[i], _s[j]);
-        if (++k == key.size())
-            k = 0;
     }
 }
 
