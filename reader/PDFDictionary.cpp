@@ -27,16 +27,6 @@ bool isTrimmed(char16_t c) { return c == u' ' || c == u'\r' || c == u'\n' || c =
 // White space as the C library's "C" locale classifies it.
 bool isCSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
 
-int hexValue(std::uint8_t c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 std::span<const std::uint8_t> withoutDelimiters(const Bytes &collected) {
     if (collected.size() < 2)
         return {};
@@ -124,6 +114,16 @@ void readArray(MemoryParser &parser, Bytes &out) {
 }
 
 } // namespace
+
+int hexValue(std::uint8_t c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
 
 PDFResult PDFDictionary::parse(MemoryParser &parser, std::uint64_t offset) {
     if (offset != kAtCursor)

@@ -78,6 +78,8 @@ private:
 PDFResult unescapeLiteral(std::span<const std::uint8_t> bytes, std::u16string &out, bool trim);
 // Decodes the content between "<" and ">" of a hexadecimal string. Always 0.
 PDFResult decodeHexString(std::span<const std::uint8_t> bytes, std::u16string &out);
+// The value of a hexadecimal digit byte, or -1 for any other byte.
+int hexValue(std::uint8_t c);
 // UTF-16BE after an FE FF mark, otherwise one code unit per byte.
 void bytesToText(std::span<const std::uint8_t> bytes, std::u16string &out);
 // Removes space, CR, LF and tab from both ends.

@@ -21,16 +21,6 @@ constexpr std::size_t kMaxKeyBytes = 16;
 
 bool isCSpace(std::uint8_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-int hexValue(std::uint8_t c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // One byte from one or two characters, read as wcstol reads base 16 (leading blanks, a sign;
 // a "0x" prefix cannot be followed by a digit here) and kept to its low 8 bits.
 std::uint8_t hexByte(std::span<const std::uint8_t> chars) {
