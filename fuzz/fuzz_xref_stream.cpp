@@ -15,9 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     vellumtag::PDFXrefTable xref;
     xref._file = &parser;
     static_cast<void>(xref.readSection(0));
-    // Reads may enter older sections, which moves the entries: take the numbers first.
     std::vector<std::uint32_t> numbers;
-    for (const auto &entry : xref._offsets) {
+    for (const auto &entry : xref._offsets.list()) {
         if (numbers.size() == 16)
             break;
         numbers.push_back(entry.first);

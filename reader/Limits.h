@@ -48,4 +48,9 @@ inline constexpr std::size_t kMaxInitialInflateBytes = std::size_t{1} << 20;
 // Bytes of one field of a cross-reference stream row (/W); eight hold any 64-bit value.
 inline constexpr std::uint32_t kMaxXrefFieldWidth = 8;
 
+// /Index pairs of a cross-reference stream up to which a lookup reads the object's row on
+// demand. A lookup walks the pairs, so a stream with more has its rows turned into entries
+// once, and a file of a million pairs and many references costs no quadratic time.
+inline constexpr std::size_t kMaxIndexPairsPerLookup = 16;
+
 } // namespace vellumtag::limits

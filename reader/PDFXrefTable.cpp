@@ -47,38 +47,126 @@ bool readUsualEntry(std::string_view line, std::uint32_t &offset) {
 
 } // namespace
 
-XrefEntries::const_iterator XrefEntries::find(std::uint32_t number) const {
-    const auto it =
-        std::lower_bound(_items.begin(), _items.end(), number,
-                         [](const Item &item, std::uint32_t n) { return item.first < n; });
-    return it != _items.end() && it->first == number ? it : _items.end();
+namespace {
+
+const auto byNumber = [](const XrefEntries::Item &a, const XrefEntries::Item &b) {
+    return a.first < b.first;
+};
+
+// Sorts a section's entries by number, keeping only the first listed of equal numbers.
+void sortFirstWins(std::vector<XrefEntries::Item> &items) {
+    // Sections list their objects in ascending order as a rule; a stable sort keeps the first
+    // of equal numbers first, and unique keeps only it.
+    if (!std::is_sorted(items.begin(), items.end(), byNumber))
+        std::stable_sort(items.begin(), items.end(), byNumber);
+    items.erase(std::unique(items.begin(), items.end(),
+                            [](const auto &a, const auto &b) { return a.first == b.first; }),
+                items.end());
+}
+
+// The entry a cross-reference stream row gives: type 1 in the file, type 2 in an object stream,
+// anything else none.
+std::optional<XrefEntry> rowEntry(const PDFXrefStreamObject::RowFields &fields) {
+    const auto [type, value, position] = fields;
+    if (type == 1)
+        return XrefEntry{value};
+    if (type == 2 && value < XrefEntry::kInFile)
+        return XrefEntry{0, static_cast<std::uint32_t>(value),
+                         static_cast<std::uint32_t>(std::min<std::uint64_t>(position, UINT32_MAX))};
+    return std::nullopt;
+}
+
+// How many object numbers a pair of /Index describes: those from its first up to its count,
+// where object numbers end at UINT32_MAX - 1.
+std::uint64_t pairNumbers(std::uint32_t first, std::uint32_t count) {
+    return std::min<std::uint64_t>(count, std::uint64_t{UINT32_MAX} - first);
+}
+
+} // namespace
+
+std::optional<XrefEntry> XrefEntries::find(std::uint32_t number) const {
+    for (const Section &section : _sections) {
+        if (section.rows != nullptr) {
+            if (const auto entry = findInRows(section, number))
+                return entry;
+            continue;
+        }
+        const auto it = std::lower_bound(section.items.begin(), section.items.end(),
+                                         Item{number, {}}, byNumber);
+        if (it != section.items.end() && it->first == number)
+            return it->second;
+    }
+    return std::nullopt;
+}
+
+std::optional<XrefEntry> XrefEntries::findInRows(const Section &section, std::uint32_t number) {
+    const PDFXrefStreamObject &rows = *section.rows;
+    const std::uint64_t rowCount = rows.rowCount();
+    std::uint64_t row = 0;
+    // A number listed by several pairs takes the first of its rows that is an entry.
+    for (std::size_t pair = 0; pair + 1 < section.index.size() && row < rowCount; pair += 2) {
+        const std::uint32_t first = section.index[pair];
+        const std::uint64_t numbers = pairNumbers(first, section.index[pair + 1]);
+        if (number >= first && number - first < numbers && row + (number - first) < rowCount) {
+            PDFXrefStreamObject::RowFields fields;
+            rows.getRows(row + (number - first), std::span(&fields, 1));
+            if (const auto entry = rowEntry(fields))
+                return entry;
+        }
+        row += numbers;
+    }
+    return std::nullopt;
+}
+
+std::vector<XrefEntries::Item> XrefEntries::rowItems(const PDFXrefStreamObject &rows,
+                                                     const std::vector<std::uint32_t> &index) {
+    const std::uint64_t rowCount = rows.rowCount();
+    std::vector<Item> items;
+    // Rows are decoded a batch at a time; the walk ends with the data, however large the counts.
+    std::array<PDFXrefStreamObject::RowFields, 256> batch;
+    std::uint64_t row = 0;
+    for (std::size_t pair = 0; pair + 1 < index.size() && row < rowCount; pair += 2) {
+        const std::uint64_t numbers = pairNumbers(index[pair], index[pair + 1]);
+        for (std::uint64_t i = 0; i < numbers && row < rowCount;) {
+            const auto count = static_cast<std::size_t>(
+                std::min({numbers - i, rowCount - row, std::uint64_t{batch.size()}}));
+            rows.getRows(row, std::span(batch).first(count));
+            for (std::size_t k = 0; k < count; ++k) {
+                if (const auto entry = rowEntry(batch[k]))
+                    items.emplace_back(static_cast<std::uint32_t>(index[pair] + i + k), *entry);
+            }
+            i += count;
+            row += count;
+        }
+    }
+    sortFirstWins(items);
+    return items;
 }
 
 void XrefEntries::addSection(std::vector<Item> &section) {
-    const auto byNumber = [](const Item &a, const Item &b) { return a.first < b.first; };
-    // Sections list their objects in ascending order as a rule; a stable sort keeps the first
-    // of equal numbers first, and unique keeps only it.
-    if (!std::is_sorted(section.begin(), section.end(), byNumber))
-        std::stable_sort(section.begin(), section.end(), byNumber);
-    section.erase(std::unique(section.begin(), section.end(),
-                              [](const Item &a, const Item &b) { return a.first == b.first; }),
-                  section.end());
-    if (_items.empty()) {
-        _items.swap(section);
+    sortFirstWins(section);
+    _sections.push_back(Section{std::move(section), nullptr, {}});
+}
+
+void XrefEntries::addStreamSection(std::unique_ptr<PDFXrefStreamObject> rows,
+                                   std::vector<std::uint32_t> index) {
+    // A lookup walks the pairs; beyond a few of them the rows are turned into entries once.
+    if (index.size() / 2 > limits::kMaxIndexPairsPerLookup) {
+        _sections.push_back(Section{rowItems(*rows, index), nullptr, {}});
         return;
     }
-    std::vector<Item> merged;
-    merged.reserve(_items.size() + section.size());
-    auto older = section.begin();
-    for (const Item &item : _items) {
-        for (; older != section.end() && older->first < item.first; ++older)
-            merged.push_back(*older);
-        if (older != section.end() && older->first == item.first)
-            ++older;
-        merged.push_back(item);
+    _sections.push_back(Section{{}, std::move(rows), std::move(index)});
+}
+
+std::vector<XrefEntries::Item> XrefEntries::list() const {
+    std::vector<Item> all;
+    for (const Section &section : _sections) {
+        const std::vector<Item> items =
+            section.rows != nullptr ? rowItems(*section.rows, section.index) : section.items;
+        all.insert(all.end(), items.begin(), items.end());
     }
-    merged.insert(merged.end(), older, section.end());
-    _items.swap(merged);
+    sortFirstWins(all);
+    return all;
 }
 
 PDFResult PDFXrefTable::readSection(std::uint64_t offset) {
@@ -168,11 +256,11 @@ PDFResult PDFXrefTable::readXrefTable() {
 }
 
 PDFResult PDFXrefTable::readXrefStream() {
-    PDFXrefStreamObject stream(this);
-    const PDFResult result = stream.load(*_file);
+    auto stream = std::make_unique<PDFXrefStreamObject>(this);
+    const PDFResult result = stream->load(*_file);
     if (result != PDFResult::Ok)
         return result;
-    _trailer = stream._dictionary;
+    _trailer = std::move(stream->_dictionary);
 
     std::vector<std::uint32_t> index;
     _trailer.getUIntArray("Index", index);
@@ -182,68 +270,33 @@ PDFResult PDFXrefTable::readXrefStream() {
     }
     if (index.size() % 2 != 0)
         index.push_back(1);
-
-    // Rows follow the /Index pairs in order. Rows missing from the data would add nothing,
-    // so the walk ends with the data, however large the counts.
-    const std::uint64_t rows = stream.rowCount();
-    std::vector<XrefEntries::Item> section;
-    section.reserve(static_cast<std::size_t>(rows));
-    // Rows are decoded a batch at a time.
-    std::array<PDFXrefStreamObject::RowFields, 256> batch;
-    std::uint64_t row = 0;
-    for (std::size_t pair = 0; pair + 1 < index.size() && row < rows; pair += 2) {
-        const std::uint64_t end = std::uint64_t{index[pair]} + index[pair + 1];
-        // Object numbers end at UINT32_MAX - 1: the rest of the pair is dropped.
-        for (std::uint64_t number = index[pair]; number < end && row < rows;) {
-            if (number > UINT32_MAX - 1)
-                break;
-            const auto count = static_cast<std::size_t>(std::min(
-                {end - number, rows - row, std::uint64_t{batch.size()}, UINT32_MAX - number}));
-            stream.getRows(row, std::span(batch).first(count));
-            for (std::size_t i = 0; i < count; ++i) {
-                const auto objectNumber = static_cast<std::uint32_t>(number + i);
-                const auto [type, value, position] = batch[i];
-                if (type == 1) {
-                    section.emplace_back(objectNumber, XrefEntry{value});
-                } else if (type == 2 && value < XrefEntry::kInFile) {
-                    section.emplace_back(
-                        objectNumber, XrefEntry{0, static_cast<std::uint32_t>(value),
-                                                static_cast<std::uint32_t>(std::min<std::uint64_t>(
-                                                    position, UINT32_MAX))});
-                }
-            }
-            number += count;
-            row += count;
-        }
-    }
-    _offsets.addSection(section);
+    _offsets.addStreamSection(std::move(stream), std::move(index));
     return PDFResult::Ok;
 }
 
-const XrefEntry *PDFXrefTable::findEntry(std::uint32_t number) {
+std::optional<XrefEntry> PDFXrefTable::findEntry(std::uint32_t number) {
     for (;;) {
-        const auto it = _offsets.find(number);
-        if (it != _offsets.end())
-            return &it->second;
+        if (const auto entry = _offsets.find(number))
+            return entry;
         if (_prevOffset == -1)
-            return nullptr;
+            return std::nullopt;
         if (readSection(static_cast<std::uint64_t>(_prevOffset)) != PDFResult::Ok)
-            return nullptr;
+            return std::nullopt;
     }
 }
 
 std::int64_t PDFXrefTable::findObjectOffset(std::uint32_t number) {
-    const XrefEntry *entry = findEntry(number);
-    if (entry != nullptr && entry->compressed())
+    std::optional<XrefEntry> entry = findEntry(number);
+    if (entry && entry->compressed())
         entry = findEntry(entry->stream);
-    if (entry == nullptr || entry->compressed() || entry->offset > INT64_MAX)
+    if (!entry || entry->compressed() || entry->offset > INT64_MAX)
         return kUnknown;
     return static_cast<std::int64_t>(entry->offset);
 }
 
 PDFResult PDFXrefTable::readObject(std::uint32_t number, PDFObject &object) {
-    const XrefEntry *entry = findEntry(number);
-    if (entry == nullptr)
+    const std::optional<XrefEntry> entry = findEntry(number);
+    if (!entry)
         return PDFResult::ObjectNotFound;
     if (!entry->compressed())
         return object.read(*_file, entry->offset);
@@ -273,8 +326,8 @@ PDFResult PDFXrefTable::loadObjectStream(std::uint32_t number) {
     _objectStream = ObjectStream{};
     _objectStream.number = number;
     // An object stream lies in the file itself, never inside another object stream.
-    const XrefEntry *entry = findEntry(number);
-    if (entry == nullptr || entry->compressed())
+    const std::optional<XrefEntry> entry = findEntry(number);
+    if (!entry || entry->compressed())
         return _objectStream.result = PDFResult::ObjectNotFound;
     PDFObject stream(this);
     const PDFResult result = stream.read(*_file, entry->offset);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -10,10 +11,9 @@
 #include "PDFDictionary.h"
 #include "PDFEncryptionDictionary.h"
 #include "PDFResult.h"
+#include "PDFXrefStreamObject.h"
 
 namespace vellumtag {
-
-class PDFObject;
 
 // Where one object lies: at a byte offset of the file, or as the index-th object of an object
 // stream (ISO 32000-1, 7.5.7).
@@ -27,27 +27,38 @@ struct XrefEntry {
     bool compressed() const { return stream != kInFile; }
 };
 
-// The entries of every section read so far, by ascending object number, in one flat array:
-// a section of many thousand rows costs no allocation per row, and a lookup is a binary search.
-// Entries are only ever added, and the first one entered for a number stays. Adding a section
-// may move the entries, so iterators and entry pointers last until the next section is read.
+// The entries of every section read so far, newest section first. A classic section is kept as
+// one flat array by ascending object number, searched in binary; a cross-reference stream keeps
+// its decoded rows, and a lookup reads the one row that describes the object, so that the many
+// thousand rows that no lookup asks for cost nothing beyond their inflation. Within a section
+// the first entry listed for a number counts; across sections the newest one that lists it.
 class XrefEntries {
 public:
     using Item = std::pair<std::uint32_t, XrefEntry>;
-    using const_iterator = std::vector<Item>::const_iterator;
 
-    const_iterator begin() const { return _items.begin(); }
-    const_iterator end() const { return _items.end(); }
-    std::size_t size() const { return _items.size(); }
-    bool empty() const { return _items.empty(); }
-    const_iterator find(std::uint32_t number) const;
+    std::optional<XrefEntry> find(std::uint32_t number) const;
+    bool empty() const { return _sections.empty(); }
 
-    // Enters the entries of one section, given in the order they were read: a number that is
-    // present already, or that came earlier in the section, keeps its entry.
+    // Enters the entries of a classic section, given in the order they were read.
     void addSection(std::vector<Item> &section);
+    // Enters a cross-reference stream whose rows follow the /Index pairs in order (ISO 32000-1,
+    // 7.5.8.2); rows of type 1 and 2 are entries, and rows missing from the data add nothing.
+    void addStreamSection(std::unique_ptr<PDFXrefStreamObject> rows,
+                          std::vector<std::uint32_t> index);
+    // Every entry that find gives, by ascending object number.
+    std::vector<Item> list() const;
 
 private:
-    std::vector<Item> _items;
+    struct Section {
+        std::vector<Item> items;
+        std::unique_ptr<PDFXrefStreamObject> rows;
+        std::vector<std::uint32_t> index;
+    };
+    static std::optional<XrefEntry> findInRows(const Section &section, std::uint32_t number);
+    static std::vector<Item> rowItems(const PDFXrefStreamObject &rows,
+                                      const std::vector<std::uint32_t> &index);
+
+    std::vector<Section> _sections;
 };
 
 // The document's cross-reference state, read lazily and newest first along the /Prev chain
@@ -61,8 +72,8 @@ public:
     static constexpr std::int64_t kUnknown = -1;
 
     PDFResult readSection(std::uint64_t offset);
-    // The entry of an object, reading older sections on demand; nullptr when none is found.
-    const XrefEntry *findEntry(std::uint32_t number);
+    // The entry of an object, reading older sections on demand; nothing when none is found.
+    std::optional<XrefEntry> findEntry(std::uint32_t number);
     // Byte offset of an object, or of the object stream that holds it; kUnknown when neither
     // can be found.
     std::int64_t findObjectOffset(std::uint32_t number);

@@ -3,8 +3,10 @@
 #include <chrono>
 #include <initializer_list>
 #include <map>
+#include <optional>
 #include <string>
 
+#include "Limits.h"
 #include "PDFObject.h"
 #include "PDFXrefStreamObject.h"
 #include "PDFXrefTable.h"
@@ -35,7 +37,7 @@ struct Section {
     }
     std::map<std::uint32_t, std::uint64_t> inFile() const {
         std::map<std::uint32_t, std::uint64_t> out;
-        for (const auto &[number, entry] : xref._offsets)
+        for (const auto &[number, entry] : xref._offsets.list())
             if (!entry.compressed())
                 out[number] = entry.offset;
         return out;
@@ -107,6 +109,55 @@ TEST(PDFXrefStreamObject, RowsBecomeEntries) {
     }
 }
 
+// A lookup reads one row on demand (or, past limits::kMaxIndexPairsPerLookup pairs, searches
+// entries made once); either way it must give what walking every row gives.
+TEST(PDFXrefStreamObject, LookupsAgreeWithTheRowWalk) {
+    std::string manyPairs = "/W [1 2 1] /Index [";
+    std::string manyRows;
+    for (std::size_t i = 0; i <= limits::kMaxIndexPairsPerLookup; ++i) {
+        manyPairs += std::to_string(2 * i) + " 1 ";
+        manyRows += bytes({1, 0, static_cast<int>(i), 0});
+    }
+    manyPairs += "]";
+    struct Case {
+        const char *what;
+        std::string entries;
+        std::string rows;
+        std::size_t expectedCount;
+    };
+    const Case cases[] = {
+        {"one pair", "/W [1 2 1] /Size 3", bytes({0, 0, 0, 0, 1, 0, 15, 0, 2, 0, 1, 4}), 2},
+        // Object 3 is listed twice: its first row is free, so its second row counts.
+        {"free, then in use", "/W [1 2 1] /Index [3 1 3 1]", bytes({0, 0, 9, 0, 1, 0, 20, 0}), 1},
+        // Object 4 is listed twice, in use both times: the first row counts.
+        {"in use twice", "/W [1 2 1] /Index [4 1 4 1]", bytes({1, 0, 20, 0, 1, 0, 30, 0}), 1},
+        {"rows run out mid pair", "/W [1 2 1] /Index [0 1 10 5]", bytes({1, 0, 1, 0, 1, 0, 2, 0}),
+         2},
+        {"pair past the last number", "/W [1 2 1] /Index [4294967294 3 1 1]",
+         bytes({1, 0, 1, 0, 1, 0, 2, 0}), 2},
+        {"many pairs", manyPairs, manyRows, limits::kMaxIndexPairsPerLookup + 1},
+    };
+    for (const auto &c : cases) {
+        Section s(xrefStream(c.entries, c.rows));
+        ASSERT_EQ(s.result, PDFResult::Ok) << c.what;
+        const auto listed = s.xref._offsets.list();
+        EXPECT_EQ(listed.size(), c.expectedCount) << c.what;
+        std::map<std::uint32_t, std::uint64_t> walked, looked;
+        for (const auto &[number, entry] : listed)
+            walked[number] = entry.offset + entry.stream;
+        for (std::uint32_t number :
+             {0u, 1u, 2u, 3u, 4u, 10u, 11u, 12u, 32u, 4294967294u, 4294967295u}) {
+            if (const auto entry = s.xref._offsets.find(number))
+                looked[number] = entry->offset + entry->stream;
+        }
+        for (std::uint32_t number = 0; number < 40; ++number) {
+            if (const auto entry = s.xref._offsets.find(number))
+                looked[number] = entry->offset + entry->stream;
+        }
+        EXPECT_EQ(looked, walked) << c.what;
+    }
+}
+
 TEST(PDFXrefStreamObject, TheStreamDictionaryBecomesTheTrailer) {
     Section s(xrefStream("/W [1 2 1] /Index [0 3] /Size 3 /Root 1 0 R /Prev 4 "
                          "/DecodeParms << /Predictor 1 >>",
@@ -127,8 +178,8 @@ TEST(PDFXrefStreamObject, CompressedEntriesPointAtTheirObjectStream) {
     Section s(xrefStream("/W [1 2 1] /Index [15 2 20 2]",
                          bytes({1, 0, 100, 0, 0, 0, 0, 0, 2, 0, 15, 3, 2, 0, 16, 0})));
     ASSERT_EQ(s.result, PDFResult::Ok);
-    const XrefEntry *entry = s.xref.findEntry(20);
-    ASSERT_NE(entry, nullptr);
+    const std::optional<XrefEntry> entry = s.xref.findEntry(20);
+    ASSERT_TRUE(entry);
     EXPECT_TRUE(entry->compressed());
     EXPECT_EQ(entry->stream, 15u);
     EXPECT_EQ(entry->index, 3u);

@@ -39,7 +39,7 @@ TEST(PDFXrefTable, SubsectionsAndOddLines) {
     Table t("xref junk\r\n0 1\r\n0000000000 65535 f\r\n\r\n3 1\r\n0000000017 00000 n\r\n" +
             std::string(120, '9') + "\n" + "not an entry\n" + "trailer<</Root 3 0 R>>");
     ASSERT_EQ(t.xref.readSection(0), PDFResult::Ok);
-    EXPECT_EQ(t.xref._offsets.size(), 2u);
+    EXPECT_EQ(t.xref._offsets.list().size(), 2u);
     EXPECT_EQ(t.xref.findObjectOffset(0), 0);
     EXPECT_EQ(t.xref.findObjectOffset(3), 17);
     EXPECT_EQ(t.xref.findObjectOffset(1), PDFXrefTable::kUnknown);
