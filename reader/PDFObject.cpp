@@ -4,6 +4,7 @@
 #include <array>
 #include <zlib.h>
 
+#include "Adler32.h"
 #include "Limits.h"
 #include "PDFXrefTable.h"
 
@@ -145,6 +146,9 @@ PDFResult PDFObject::flateDecode(Bytes &bytes, std::size_t limit) {
     if (inflateInit(&stream) != Z_OK)
         return PDFResult::DecompressionFailed;
     state.initialised = true;
+    // The Adler-32 trailer is compared below, by a faster sum than zlib's.
+    if (inflateValidate(&stream, 0) != Z_OK)
+        return PDFResult::DecompressionFailed;
 
     // Inflated piece by piece and appended: the output grows with what the data hold, and no
     // buffer is cleared in advance for a guessed size.
@@ -166,6 +170,12 @@ PDFResult PDFObject::flateDecode(Bytes &bytes, std::size_t limit) {
         if (rc != Z_OK || stream.avail_out != 0)
             return PDFResult::DecompressionFailed;
     }
+    // RFC 1950, 2.2: the stream ends with the Adler-32 of the data, most significant byte first.
+    const std::uint8_t *check = stream.next_in - 4;
+    const std::uint32_t expected = std::uint32_t{check[0]} << 24 | std::uint32_t{check[1]} << 16 |
+                                   std::uint32_t{check[2]} << 8 | check[3];
+    if (Adler32::update(Adler32::kInitial, out) != expected)
+        return PDFResult::DecompressionFailed;
     bytes = std::move(out);
     return PDFResult::Ok;
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <zlib.h>
 
+#include "Adler32.h"
 #include "PDFObject.h"
 #include "TestSupport.h"
 
@@ -111,6 +112,10 @@ TEST(PDFObject, FlateDecodeStreams) {
     const std::string text = "<x:xmpmeta>Some metadata</x:xmpmeta>";
     const std::string zeros(100000, '\0');
     const std::string z = compressed(text);
+    // The same stream with the last byte of its Adler-32 trailer changed, and without it.
+    std::string badCheck = z;
+    badCheck.back() = static_cast<char>(badCheck.back() ^ 1);
+    const std::string noCheck = z.substr(0, z.size() - 1);
     struct Case {
         std::string data;
         std::string length;
@@ -123,6 +128,9 @@ TEST(PDFObject, FlateDecodeStreams) {
         {compressed(zeros), std::to_string(compressed(zeros).size()), PDFResult::Ok, zeros},
         {z, "0", PDFResult::DecompressionFailed, ""},
         {z, std::to_string(z.size() - 5), PDFResult::DecompressionFailed, z.substr(0, 17)},
+        {badCheck, std::to_string(z.size()), PDFResult::DecompressionFailed, badCheck},
+        {badCheck + "more", std::to_string(z.size() + 4), PDFResult::DecompressionFailed, ""},
+        {noCheck, std::to_string(noCheck.size()), PDFResult::DecompressionFailed, noCheck},
         {"not zlib data", "13", PDFResult::DecompressionFailed, "not zlib data"},
     };
     for (const auto &c : cases) {
@@ -132,6 +140,29 @@ TEST(PDFObject, FlateDecodeStreams) {
             EXPECT_EQ(r.data, c.decoded);
         else
             EXPECT_EQ(r.data.size(), std::stoul(c.length)) << "left as it was";
+    }
+}
+
+// The sums are checked against zlib's adler32 at the lengths where the vector steps and the
+// reductions change hands, over bytes that make the sums largest and over varied ones.
+TEST(Adler32, AgreesWithZlib) {
+    std::string varied(20000, '\0');
+    for (std::size_t i = 0; i < varied.size(); ++i)
+        varied[i] = static_cast<char>((i * 7919 + i / 13) & 0xFF);
+    const std::string contents[] = {std::string(20000, '\xFF'), std::string(20000, '\0'), varied};
+    for (const std::string &content : contents) {
+        for (std::size_t length : {0, 1, 15, 16, 17, 31, 5551, 5552, 5553, 11104, 11121, 20000}) {
+            const std::span bytes(reinterpret_cast<const std::uint8_t *>(content.data()), length);
+            const auto expected = static_cast<std::uint32_t>(
+                adler32(1, bytes.data(), static_cast<uInt>(bytes.size())));
+            EXPECT_EQ(Adler32::update(Adler32::kInitial, bytes), expected) << length;
+            // Continued from an earlier piece, as over data that come in parts.
+            const std::size_t half = length / 3;
+            EXPECT_EQ(Adler32::update(Adler32::update(Adler32::kInitial, bytes.first(half)),
+                                      bytes.subspan(half)),
+                      expected)
+                << length;
+        }
     }
 }
 
