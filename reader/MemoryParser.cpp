@@ -114,18 +114,28 @@ bool MemoryParser::startsWith(std::string_view prefix) const {
 }
 
 std::size_t MemoryParser::readLine(LineBuffer &buffer) {
-    const std::uint8_t *start = _cursor;
-    const std::size_t n = skipUntil("\r\n");
+    if (!isValidRange(_cursor, _end)) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    // skipUntil("\r\n") written out over a local pointer, which the byte reads cannot alias:
+    // cross-reference tables are read line by line.
+    const std::uint8_t *const start = _cursor;
+    const std::uint8_t *p = start;
+    while (p < _end && *p != '\r' && *p != '\n')
+        ++p;
+    const auto n = static_cast<std::size_t>(p - start);
     if (n < buffer.size()) {
         if (n > 0)
             std::memcpy(buffer.data(), start, n);
         buffer[n] = '\0';
     }
-    if (isValidRange(_cursor, _end)) {
-        ++_cursor;
-        while (_cursor < _end && (*_cursor == '\n' || *_cursor == '\r'))
-            ++_cursor;
+    if (p < _end) {
+        ++p;
+        while (p < _end && (*p == '\n' || *p == '\r'))
+            ++p;
     }
+    _cursor = p;
     return n;
 }
 
