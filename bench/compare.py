@@ -29,6 +29,10 @@ import subprocess
 import sys
 import time
 
+# The corpus is the conformance test's: the same packages, files and order.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+from conformance import corpus_files, corpus_packages  # noqa: E402
+
 # Bump when the variants change, so that the cache is built anew.
 CACHE_VERSION = "1"
 
@@ -52,28 +56,11 @@ def log(message):
 
 # --- Corpus -----------------------------------------------------------------------------------
 
-def corpus_packages(lib_sh):
-    text = open(lib_sh, encoding="utf-8").read()
-    body = re.search(r"^CORPUS_PACKAGES=\((.*?)\)", text, re.M | re.S).group(1)
-    return [word for line in body.splitlines() for word in line.split("#")[0].split()]
-
-
 def package_files(packages):
-    """The installed PDFs of the packages, one path per distinct content, in a stable order."""
-    files, seen = [], set()
-    for package in packages:
-        listing = subprocess.run(["dpkg-query", "-L", package], capture_output=True, text=True)
-        if listing.returncode != 0:
-            log(f"bench: package {package} is not installed; its files are left out")
-            continue
-        for path in sorted(listing.stdout.splitlines()):
-            if not path.endswith((".pdf", ".pdf.gz")) or not os.path.isfile(path):
-                continue
-            with open(path, "rb") as f:
-                digest = hashlib.sha1(f.read()).digest()
-            if digest not in seen:
-                seen.add(digest)
-                files.append(path)
+    """The installed PDFs of the packages, as the conformance test takes them."""
+    files, missing = corpus_files(packages)
+    for package in missing:
+        log(f"bench: package {package} is not installed; its files are left out")
     return files
 
 
