@@ -6,13 +6,13 @@
 #include <string_view>
 
 #include "PDFDocument.h"
-#include "TextEncoding.h"
+#include "Version.h"
+#include "syntax/TextEncoding.h"
 
 namespace vellumtag {
 
 namespace {
 
-constexpr std::string_view kVersion = "1.11.0";
 constexpr std::string_view kSeparator = "------------------------------------------------------";
 constexpr std::string_view kUsageRule = "--------------------------------------";
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "PDFDictionary.h"
+#include "syntax/PDFDictionary.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     vellumtag::MemoryParser parser;

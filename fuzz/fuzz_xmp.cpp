@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "PDFInfoObject.h"
+#include "metadata/PDFInfoObject.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     const std::u16string packet = vellumtag::PDFInfoObject::decodeUtf8({data, size});

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "PDFInfoObject.h"
-#include "PDFXrefTable.h"
+#include "metadata/PDFInfoObject.h"
+#include "xref/PDFXrefTable.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     vellumtag::MemoryParser parser;

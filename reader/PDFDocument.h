@@ -4,11 +4,11 @@
 #include <filesystem>
 #include <span>
 
-#include "MemoryFile.h"
-#include "PDFDictionary.h"
-#include "PDFInfoObject.h"
-#include "PDFResult.h"
-#include "PDFXrefTable.h"
+#include "syntax/MemoryFile.h"
+#include "syntax/PDFDictionary.h"
+#include "metadata/PDFInfoObject.h"
+#include "syntax/PDFResult.h"
+#include "xref/PDFXrefTable.h"
 
 namespace vellumtag {
 

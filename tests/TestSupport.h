@@ -10,7 +10,7 @@
 #include <string_view>
 #include <zlib.h>
 
-#include "MemoryParser.h"
+#include "syntax/MemoryParser.h"
 
 namespace vellumtag::test {
 

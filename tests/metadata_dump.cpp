@@ -15,7 +15,7 @@
 #include <string_view>
 
 #include "PDFDocument.h"
-#include "PDFResult.h"
+#include "syntax/PDFResult.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "TextEncoding.h"
+#include "syntax/TextEncoding.h"
 
 using vellumtag::test::PdfBuilder;
 using vellumtag::test::TempDir;

@@ -10,8 +10,8 @@
 #include <zlib.h>
 
 #include "PDFDocument.h"
-#include "PDFObject.h"
-#include "PDFXrefTable.h"
+#include "objects/PDFObject.h"
+#include "xref/PDFXrefTable.h"
 #include "TestSupport.h"
 
 using namespace vellumtag;

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "MemoryFile.h"
+#include "syntax/MemoryFile.h"
 #include "TestSupport.h"
 
 using namespace vellumtag;

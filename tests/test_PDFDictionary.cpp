@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "PDFDictionary.h"
+#include "syntax/PDFDictionary.h"
 #include "TestSupport.h"
 
 using namespace vellumtag;

@@ -5,10 +5,10 @@
 #include <iterator>
 #include <string>
 
-#include "MD5.h"
-#include "PDFEncryptionDictionary.h"
-#include "PDFXrefTable.h"
-#include "RC4.h"
+#include "security/MD5.h"
+#include "security/PDFEncryptionDictionary.h"
+#include "xref/PDFXrefTable.h"
+#include "security/RC4.h"
 #include "TestSupport.h"
 
 using namespace vellumtag;

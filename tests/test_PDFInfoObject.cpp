@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "PDFInfoObject.h"
+#include "metadata/PDFInfoObject.h"
 #include "TestSupport.h"
 
 using namespace vellumtag;

@@ -4,8 +4,8 @@
 #include <string>
 #include <zlib.h>
 
-#include "Adler32.h"
-#include "PDFObject.h"
+#include "objects/Adler32.h"
+#include "objects/PDFObject.h"
 #include "TestSupport.h"
 
 using namespace vellumtag;

@@ -6,10 +6,10 @@
 #include <optional>
 #include <string>
 
-#include "Limits.h"
-#include "PDFObject.h"
-#include "PDFXrefStreamObject.h"
-#include "PDFXrefTable.h"
+#include "syntax/Limits.h"
+#include "objects/PDFObject.h"
+#include "xref/PDFXrefStreamObject.h"
+#include "xref/PDFXrefTable.h"
 #include "TestSupport.h"
 
 using namespace vellumtag;

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "PDFXrefTable.h"
+#include "xref/PDFXrefTable.h"
 #include "TestSupport.h"
 
 using namespace vellumtag;

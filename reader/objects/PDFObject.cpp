@@ -1,12 +1,12 @@
-#include "PDFObject.h"
+#include "objects/PDFObject.h"
 
 #include <algorithm>
 #include <array>
 #include <zlib.h>
 
-#include "Adler32.h"
-#include "Limits.h"
-#include "PDFXrefTable.h"
+#include "objects/Adler32.h"
+#include "syntax/Limits.h"
+#include "xref/PDFXrefTable.h"
 
 namespace vellumtag {
 

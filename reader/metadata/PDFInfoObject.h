@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "PDFObject.h"
+#include "objects/PDFObject.h"
 
 namespace vellumtag {
 

@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "PDFObject.h"
+#include "objects/PDFObject.h"
 
 namespace vellumtag {
 

@@ -1,4 +1,4 @@
-#include "TextEncoding.h"
+#include "syntax/TextEncoding.h"
 
 namespace vellumtag {
 

@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "Limits.h"
+#include "syntax/Limits.h"
 
 namespace vellumtag {
 

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "MemoryParser.h"
-#include "PDFResult.h"
-#include "PDFValue.h"
+#include "syntax/MemoryParser.h"
+#include "syntax/PDFResult.h"
+#include "syntax/PDFValue.h"
 
 namespace vellumtag {
 

@@ -1,4 +1,4 @@
-#include "Adler32.h"
+#include "objects/Adler32.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "PDFResult.h"
+#include "syntax/PDFResult.h"
 
 namespace vellumtag {
 

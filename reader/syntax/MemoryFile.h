@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "MemoryParser.h"
+#include "syntax/MemoryParser.h"
 
 namespace vellumtag {
 

@@ -1,11 +1,11 @@
-#include "PDFEncryptionDictionary.h"
+#include "security/PDFEncryptionDictionary.h"
 
 #include <algorithm>
 #include <array>
 
-#include "MD5.h"
-#include "PDFXrefTable.h"
-#include "RC4.h"
+#include "security/MD5.h"
+#include "xref/PDFXrefTable.h"
+#include "security/RC4.h"
 
 namespace vellumtag {
 

@@ -1,4 +1,4 @@
-#include "RC4.h"
+#include "security/RC4.h"
 
 #include <algorithm>
 

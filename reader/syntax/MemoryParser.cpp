@@ -1,4 +1,4 @@
-#include "MemoryParser.h"
+#include "syntax/MemoryParser.h"
 
 #include <algorithm>
 #include <cassert>

@@ -1,10 +1,10 @@
-#include "PDFXrefTable.h"
+#include "xref/PDFXrefTable.h"
 
 #include <algorithm>
 #include <array>
 
-#include "PDFObject.h"
-#include "PDFXrefStreamObject.h"
+#include "objects/PDFObject.h"
+#include "xref/PDFXrefStreamObject.h"
 
 namespace vellumtag {
 

@@ -1,4 +1,4 @@
-#include "PDFDictionary.h"
+#include "syntax/PDFDictionary.h"
 
 #include <algorithm>
 #include <iterator>

@@ -1,9 +1,9 @@
-#include "PDFInfoObject.h"
+#include "metadata/PDFInfoObject.h"
 
 #include <array>
 #include <cassert>
 
-#include "PDFXrefTable.h"
+#include "xref/PDFXrefTable.h"
 
 namespace vellumtag {
 

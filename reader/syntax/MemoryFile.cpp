@@ -1,4 +1,4 @@
-#include "MemoryFile.h"
+#include "syntax/MemoryFile.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "MD5.h"
+#include "security/MD5.h"
 
 #include <algorithm>
 #include <bit>

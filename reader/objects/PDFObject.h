@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "MemoryParser.h"
-#include "PDFDictionary.h"
-#include "PDFResult.h"
+#include "syntax/MemoryParser.h"
+#include "syntax/PDFDictionary.h"
+#include "syntax/PDFResult.h"
 
 namespace vellumtag {
 

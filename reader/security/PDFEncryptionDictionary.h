@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
-#include "MemoryParser.h"
-#include "PDFDictionary.h"
-#include "PDFResult.h"
+#include "syntax/MemoryParser.h"
+#include "syntax/PDFDictionary.h"
+#include "syntax/PDFResult.h"
 
 namespace vellumtag {
 

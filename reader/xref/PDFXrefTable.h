@@ -7,11 +7,11 @@
 #include <utility>
 #include <vector>
 
-#include "MemoryParser.h"
-#include "PDFDictionary.h"
-#include "PDFEncryptionDictionary.h"
-#include "PDFResult.h"
-#include "PDFXrefStreamObject.h"
+#include "syntax/MemoryParser.h"
+#include "syntax/PDFDictionary.h"
+#include "security/PDFEncryptionDictionary.h"
+#include "syntax/PDFResult.h"
+#include "xref/PDFXrefStreamObject.h"
 
 namespace vellumtag {
 

@@ -1,10 +1,10 @@
-#include "PDFXrefStreamObject.h"
+#include "xref/PDFXrefStreamObject.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 
-#include "Limits.h"
+#include "syntax/Limits.h"
 
 namespace vellumtag {
 
