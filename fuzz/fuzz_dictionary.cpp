@@ -3,11 +3,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "syntax/MemorySource.h"
 #include "syntax/PDFDictionary.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    vellumtag::MemoryParser parser;
-    parser.attach(data, size);
+    vellumtag::MemorySource source({data, size});
+    vellumtag::MemoryParser parser(source);
     vellumtag::PDFDictionary dictionary;
     static_cast<void>(dictionary.parse(parser));
     std::vector<std::uint32_t> numbers;

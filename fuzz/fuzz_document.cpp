@@ -1,14 +1,19 @@
-// Whole-document load from memory: every input must end in a result code.
+// Whole-document load: every input must end in a result code, and reading it in memory and
+// through windows of a few bytes must give the same result and the same values.
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "PDFDocument.h"
+#include "TestSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    vellumtag::PDFDocument document;
-    if (document.load(std::span<const std::uint8_t>(data, size)) == vellumtag::PDFResult::Ok) {
-        const auto values = document.values();
-        static_cast<void>(values.size());
-    }
+    vellumtag::PDFDocument whole;
+    const vellumtag::PDFResult result = whole.load(std::span<const std::uint8_t>(data, size));
+    vellumtag::test::PiecewiseSource pieces(
+        std::string_view(reinterpret_cast<const char *>(data), size), 5);
+    vellumtag::PDFDocument windowed;
+    if (windowed.load(pieces) != result || windowed.values() != whole.values())
+        __builtin_trap();
     return 0;
 }

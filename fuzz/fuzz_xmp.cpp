@@ -3,14 +3,14 @@
 #include <cstdint>
 
 #include "metadata/PDFInfoObject.h"
+#include "syntax/TextEncoding.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    const std::u16string packet = vellumtag::PDFInfoObject::decodeUtf8({data, size});
-    vellumtag::PDFInfoObject object(nullptr);
+    const std::u16string packet = vellumtag::decodeUtf8({data, size});
     for (const auto *name :
          {u"dc:title", u"dc:creator", u"dc:description", u"pdf:Keywords", u"pdf:Producer",
           u"xmp:CreatorTool", u"xmp:CreateDate", u"xmp:ModifyDate"})
-        object.applyXmpNode(packet, name, "Key");
+        static_cast<void>(vellumtag::PDFInfoObject::extractNodeText(packet, name));
     // Bytes taken one unit each, as a packet that was not UTF-8 would never be.
     const std::u16string raw(data, data + size);
     static_cast<void>(vellumtag::PDFInfoObject::extractNodeText(raw, u"dc:title"));

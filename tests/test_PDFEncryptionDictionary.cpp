@@ -5,11 +5,10 @@
 #include <iterator>
 #include <string>
 
+#include "TestSupport.h"
 #include "security/MD5.h"
 #include "security/PDFEncryptionDictionary.h"
-#include "xref/PDFXrefTable.h"
 #include "security/RC4.h"
-#include "TestSupport.h"
 
 using namespace vellumtag;
 using vellumtag::test::ParserOver;
@@ -44,33 +43,50 @@ std::size_t objectOffset(const std::string &file, std::int32_t number) {
     return file.find(header.append(std::to_string(number)).append(" 0 obj")) + 1;
 }
 
+std::string replaced(std::string bytes, const std::string &from, const std::string &to) {
+    if (!from.empty())
+        bytes.replace(bytes.find(from), from.size(), to);
+    return bytes;
+}
+
+// The trailer of a file's last section.
+PDFDictionary trailerOf(ParserOver &over) {
+    PDFDictionary trailer;
+    trailer.parse(over.parser, over.data.rfind("trailer"));
+    return trailer;
+}
+
 // A file of tests/data, with its trailer and /Encrypt object set up as the cross-reference
 // reader does; "from" is replaced by "to" in the bytes first.
 struct Encrypted {
     explicit Encrypted(const std::string &name, const std::string &from = "",
                        const std::string &to = "")
-        : over(readFile("tests/data/" + name)) {
-        if (!from.empty())
-            over.data.replace(over.data.find(from), from.size(), to);
-        over.parser.attach(reinterpret_cast<const std::uint8_t *>(over.data.data()),
-                           over.data.size());
-        xref._trailer.parse(over.parser, over.data.rfind("trailer"));
-    }
+        : over(replaced(readFile("tests/data/" + name), from, to)), trailer(trailerOf(over)),
+          enc(trailer.getString("ID", u"")) {}
     PDFResult load() {
-        return enc.load(over.parser, objectOffset(over.data, xref._trailer.getInt("Encrypt", 0)));
+        return enc.load(over.parser, objectOffset(over.data, trailer.getInt("Encrypt", 0)));
     }
     // The information dictionary, passed through decryptStrings.
     PDFDictionary info(PDFResult expected) {
         PDFDictionary d;
-        const std::int32_t number = xref._trailer.getInt("Info", 0);
+        const std::int32_t number = trailer.getInt("Info", 0);
         d.parse(over.parser, objectOffset(over.data, number));
         EXPECT_EQ(enc.decryptStrings(d, static_cast<std::uint32_t>(number), 0), expected);
         return d;
     }
     ParserOver over;
-    PDFXrefTable xref;
-    PDFEncryptionDictionary enc{&xref};
+    PDFDictionary trailer;
+    PDFEncryptionDictionary enc;
 };
+
+// RC4 over the low byte of every code unit, the high byte kept: how strings read one byte per
+// unit are decrypted.
+std::u16string rc4Text(std::u16string text, const Bytes &key) {
+    RC4 rc4(key);
+    for (char16_t &unit : text)
+        unit = static_cast<char16_t>(unit ^ rc4.next());
+    return text;
+}
 
 PDFDictionary helloInfo() {
     ParserOver hello(readFile("samples/hello.pdf"));
@@ -124,18 +140,18 @@ TEST(RC4, PublishedVectors) {
         {bytesOf("Secret"), bytesOf("Attack at dawn"), "45a01f645fc35b383552544b9bf5"},
     };
     for (const auto &[key, plain, cipher] : cases) {
-        EXPECT_EQ(hexOf(PDFEncryptionDictionary::rc4Crypt(plain, key)), cipher);
+        Bytes whole = plain;
+        RC4(key).process(whole);
+        EXPECT_EQ(hexOf(whole), cipher);
         Bytes pieces = plain; // one keystream across calls
         RC4 rc4(key);
         rc4.process(std::span(pieces).first(3));
         rc4.process(std::span(pieces).subspan(3));
         EXPECT_EQ(hexOf(pieces), cipher);
     }
-    EXPECT_EQ(PDFEncryptionDictionary::rc4Crypt(bytesOf("abc"), {}), bytesOf("abc"));
-    EXPECT_EQ(PDFEncryptionDictionary::rc4CryptText(u"abc", {}), u"abc");
-    // Only the low byte of a code unit is ciphered.
-    EXPECT_EQ(PDFEncryptionDictionary::rc4CryptText(u"\u4150laintext", bytesOf("Key")),
-              u"\u41bb\u00f3\u0016\u00e8\u00d9\u0040\u00af\u000a\u00d3");
+    Bytes unkeyed = bytesOf("abc");
+    RC4(Bytes{}).process(unkeyed);
+    EXPECT_EQ(unkeyed, bytesOf("abc")) << "no key, no keystream";
 }
 
 TEST(PDFEncryptionDictionary, FilesMadeByQpdf) {
@@ -222,8 +238,7 @@ TEST(PDFEncryptionDictionary, HandWrittenDictionaries) {
     };
     for (const auto &[dictionary, result] : cases) {
         ParserOver over(dictionary);
-        PDFXrefTable xref;
-        PDFEncryptionDictionary enc(&xref);
+        PDFEncryptionDictionary enc;
         EXPECT_EQ(enc.load(over.parser, 0), result) << dictionary;
         EXPECT_EQ(enc._ready, result == PDFResult::Ok) << dictionary;
         EXPECT_TRUE(enc._fileKey.empty()) << dictionary;
@@ -244,30 +259,34 @@ TEST(PDFEncryptionDictionary, FirstFileId) {
         {u"<-F>", "f1"},           {u"<0102", "0102"},        {u"<>", ""},
         {u"(12) (34)", ""},        {u"(12) <34>", "34"},      {u"> <01>", ""},
     };
-    PDFXrefTable xref;
-    PDFEncryptionDictionary enc(&xref);
-    EXPECT_TRUE(enc.firstFileId().empty());
-    for (const auto &[id, bytes] : cases) {
-        xref._trailer.set("ID", {id, false});
-        EXPECT_EQ(hexOf(enc.firstFileId()), bytes) << bytes;
-    }
+    EXPECT_TRUE(PDFEncryptionDictionary().firstFileId().empty());
+    for (const auto &[id, bytes] : cases)
+        EXPECT_EQ(hexOf(PDFEncryptionDictionary(id).firstFileId()), bytes) << bytes;
 }
 
+// ISO 32000-1, 7.6.2, Algorithm 1: the file key, the low three bytes of the object number and
+// the low two of the generation, least significant first; min(n + 5, 16) bytes of the digest.
 TEST(PDFEncryptionDictionary, ObjectKey) {
-    const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, const char *, std::size_t>
-        cases[] = {
-            {5, 1, 0, "0100000000", 10},
-            {5, 0x12345678, 0x9ABCD, "785634cdab", 10},
-            {11, 7, 1, "0700000100", 16},
-            {32, 7, 1, "0700000100", 16},
-        };
-    PDFEncryptionDictionary enc(nullptr);
-    enc._fileKey = fromHex("0102030405");
-    for (const auto &[keyLength, number, generation, suffix, length] : cases) {
-        enc._keyLength = keyLength;
-        const MD5::Digest digest = MD5::digest(fromHex(std::string("0102030405") + suffix));
-        EXPECT_EQ(enc.objectKey(number, generation), Bytes(digest.begin(), digest.begin() + length))
-            << suffix;
+    struct Case {
+        const char *file, *from, *to;
+        std::uint32_t number, generation;
+        const char *suffix;
+        std::size_t length;
+    };
+    const Case cases[] = {
+        {"encrypted-r2.pdf", "", "", 1, 0, "0100000000", 10},
+        {"encrypted-r2.pdf", "", "", 0x12345678, 0x9ABCD, "785634cdab", 10},
+        {"encrypted-r3.pdf", "", "", 7, 1, "0700000100", 16},
+        // A /Length beyond 128 bits: the file key stays at 16 bytes, and so does this one.
+        {"encrypted-r3.pdf", "/Length 128", "/Length 256", 7, 1, "0700000100", 16},
+    };
+    for (const Case &c : cases) {
+        Encrypted e(c.file, c.from, c.to);
+        ASSERT_EQ(e.load(), PDFResult::Ok) << c.file;
+        const MD5::Digest digest = MD5::digest(fromHex(hexOf(e.enc._fileKey) + c.suffix));
+        EXPECT_EQ(e.enc.objectKey(c.number, c.generation),
+                  Bytes(digest.begin(), digest.begin() + static_cast<std::ptrdiff_t>(c.length)))
+            << c.suffix;
     }
 }
 
@@ -279,8 +298,10 @@ TEST(PDFEncryptionDictionary, DecryptStringsSkipsReferencesAndNumbers) {
     d.set("Number", {u"+1,2-3.4", false});
     d.set("Empty", {u"", false});
     d.set("Text", {u"12a", false});
+    d.set("Wide", {u"\u4150b", false}); // only the low byte of a unit is deciphered
     PDFDictionary expected = d;
-    expected.set("Text", {PDFEncryptionDictionary::rc4CryptText(u"12a", e.enc.objectKey(9, 2))});
+    expected.set("Text", {rc4Text(u"12a", e.enc.objectKey(9, 2))});
+    expected.set("Wide", {rc4Text(u"\u4150b", e.enc.objectKey(9, 2))});
     ASSERT_EQ(e.enc.decryptStrings(d, 9, 2), PDFResult::Ok);
     EXPECT_EQ(d, expected);
 }

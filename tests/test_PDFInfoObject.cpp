@@ -2,8 +2,10 @@
 
 #include <string>
 
-#include "metadata/PDFInfoObject.h"
+#include "PDFDocument.h"
 #include "TestSupport.h"
+#include "metadata/PDFInfoObject.h"
+#include "syntax/TextEncoding.h"
 
 using namespace vellumtag;
 
@@ -44,18 +46,37 @@ TEST(PDFInfoObject, ExtractNodeText) {
     }
 }
 
-TEST(PDFInfoObject, ApplyXmpNodeIgnoresOnlyEmptyParentheses) {
-    PDFInfoObject object(nullptr);
-    object._values.set("Title", PDFValue{u"kept", false});
-    object.applyXmpNode(packet(u"<dc:title>()</dc:title>"), u"dc:title", "Title");
-    EXPECT_EQ(object._values.getString("Title", u""), u"kept");
-    object.applyXmpNode(packet(u"<dc:title>( )</dc:title>"), u"dc:title", "Title");
-    EXPECT_EQ(object._values.getString("Title", u""), u"( )");
-    object.applyXmpNode(packet(u""), u"dc:title", "Title");
-    EXPECT_EQ(object._values.getString("Title", u""), u"( )");
+// Only the exact text "()" of an XMP element is taken for no value.
+TEST(PDFInfoObject, XmpTextsOfOnlyEmptyParenthesesAreIgnored) {
+    struct Case {
+        const char *title;
+        const char16_t *expected; // nullptr: no Title
+    };
+    const Case cases[] = {{"()", nullptr}, {"( )", u"( )"}, {"", nullptr}, {"(x)", u"(x)"}};
+    for (const auto &c : cases) {
+        const std::string packet = "<x:xmpmeta><rdf:RDF><rdf:Description><dc:title>" +
+                                   std::string(c.title) +
+                                   "</dc:title></rdf:Description></rdf:RDF></x:xmpmeta>";
+        const std::string pdf = test::PdfBuilder()
+                                    .object(1, "<< /Type /Catalog /Metadata 2 0 R >>")
+                                    .stream(2,
+                                            "<< /Type /Metadata /Subtype /XML /Length " +
+                                                std::to_string(packet.size()) + " >>",
+                                            packet)
+                                    .build("/Root 1 0 R");
+        PDFDocument document;
+        ASSERT_EQ(document.load(
+                      std::span(reinterpret_cast<const std::uint8_t *>(pdf.data()), pdf.size())),
+                  PDFResult::Ok);
+        const PDFDictionary values = document.values();
+        if (c.expected == nullptr)
+            EXPECT_FALSE(values.contains("Title")) << c.title;
+        else
+            EXPECT_EQ(values.getString("Title", u""), c.expected) << c.title;
+    }
 }
 
-TEST(PDFInfoObject, DecodeUtf8) {
+TEST(TextEncoding, DecodeUtf8) {
     struct Case {
         std::string bytes;
         std::u16string expected;
@@ -77,7 +98,7 @@ TEST(PDFInfoObject, DecodeUtf8) {
     };
     for (const auto &c : cases) {
         const auto *data = reinterpret_cast<const std::uint8_t *>(c.bytes.data());
-        EXPECT_EQ(PDFInfoObject::decodeUtf8({data, c.bytes.size()}), c.expected) << c.bytes;
+        EXPECT_EQ(decodeUtf8({data, c.bytes.size()}), c.expected) << c.bytes;
     }
 }
 

@@ -1,23 +1,16 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <zlib.h>
 
+#include "TestSupport.h"
 #include "objects/Adler32.h"
 #include "objects/PDFObject.h"
-#include "TestSupport.h"
 
 using namespace vellumtag;
 using vellumtag::test::ParserOver;
 
 namespace {
-
-#if defined(NDEBUG) && !defined(VELLUMTAG_SANITIZED)
-#define IF_OPTIMISED(fast, slow) fast
-#else
-#define IF_OPTIMISED(fast, slow) slow
-#endif
 
 std::string compressed(const std::string &plain) {
     uLongf size = compressBound(static_cast<uLong>(plain.size()));
@@ -35,14 +28,26 @@ std::string streamObject(const std::string &dictionary, const std::string &data)
 struct Read {
     PDFResult result;
     std::string data;
-    PDFObject object{nullptr};
+    PDFObject object;
 };
 
+// Reads the object in memory and through windows of a few bytes; both must agree.
 Read readAt(const std::string &bytes, std::uint64_t offset = 0) {
-    ParserOver over(bytes);
-    Read r{PDFResult::Ok, {}};
-    r.result = r.object.read(over.parser, offset);
-    r.data.assign(r.object._data.begin(), r.object._data.end());
+    Read r{PDFResult::Ok, {}, {}};
+    for (const std::size_t chunk : test::kChunkSizes) {
+        ParserOver over(bytes, chunk);
+        PDFObject object;
+        const PDFResult result = object.read({over.parser}, offset);
+        if (chunk == 0) {
+            r.result = result;
+            r.object = object;
+            r.data.assign(object._data.begin(), object._data.end());
+        } else {
+            EXPECT_EQ(result, r.result) << chunk;
+            EXPECT_EQ(object._data, r.object._data) << chunk;
+            EXPECT_EQ(object._dictionary, r.object._dictionary) << chunk;
+        }
+    }
     return r;
 }
 
@@ -96,10 +101,10 @@ TEST(PDFObject, HeadersAndDirectValues) {
         {"3 0 obj 42\nendobj\n4 0 obj\n<< /Type /Page >>", PDFResult::Ok,
          "42\nendobj\n4 0 obj\n<<"},
         {"3 0 obj\n<< /A 1 >>\nendobj", PDFResult::Ok, ""},
-        {std::string(24, ' ') + "3 0 obj (x)", PDFResult::XrefNotFound, ""},
-        {"3 obj (x)", PDFResult::XrefNotFound, ""},
-        {"3 0 obj   \r\n", PDFResult::XrefNotFound, ""},
-        {"", PDFResult::XrefNotFound, ""},
+        {std::string(24, ' ') + "3 0 obj (x)", PDFResult::ObjectNotFound, ""},
+        {"3 obj (x)", PDFResult::ObjectNotFound, ""},
+        {"3 0 obj   \r\n", PDFResult::ObjectContentUnreadable, ""},
+        {"", PDFResult::ObjectNotFound, ""},
     };
     for (const auto &c : cases) {
         const Read r = readAt(c.bytes);
@@ -169,16 +174,12 @@ TEST(Adler32, AgreesWithZlib) {
 TEST(PDFObject, InflateStopsAtTheStreamLimit) {
     const std::string bomb = test::zeroBomb((limits::kMaxStreamBytes >> 20) + 1);
     const std::string fits = test::zeroBomb(limits::kMaxStreamBytes >> 20);
-    const auto start = std::chrono::steady_clock::now();
     Bytes data(bomb.begin(), bomb.end());
     EXPECT_EQ(PDFObject::flateDecode(data), PDFResult::DecompressionFailed);
     EXPECT_EQ(data.size(), bomb.size());
     data.assign(fits.begin(), fits.end());
     EXPECT_EQ(PDFObject::flateDecode(data), PDFResult::Ok);
     EXPECT_EQ(data.size(), limits::kMaxStreamBytes);
-    // Debug and sanitizer builds are slower; the tight bound is for optimised builds.
-    const auto bound = std::chrono::seconds(IF_OPTIMISED(2, 30));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, bound);
 }
 
 TEST(PDFObject, StoredStreamsAboveTheLimitAreRefused) {
@@ -190,13 +191,13 @@ TEST(PDFObject, StoredStreamsAboveTheLimitAreRefused) {
 
 TEST(PDFObject, ReadsAtAnOffsetOrAtTheCursor) {
     ParserOver over("junk 5 0 obj (five) endobj");
-    PDFObject object(nullptr);
-    ASSERT_EQ(object.read(over.parser, 5), PDFResult::Ok);
+    PDFObject object;
+    ASSERT_EQ(object.read({over.parser}, 5), PDFResult::Ok);
     EXPECT_EQ(object._objectNumber, 5u);
     over.parser.seek(5);
-    ASSERT_EQ(object.read(over.parser, PDFObject::kAtCursor), PDFResult::Ok);
+    ASSERT_EQ(object.read({over.parser}, PDFObject::kAtCursor), PDFResult::Ok);
     EXPECT_EQ(std::string(object._data.begin(), object._data.end()), "five");
-    EXPECT_EQ(object.read(over.parser, 1000), PDFResult::XrefNotFound);
+    EXPECT_EQ(object.read({over.parser}, 1000), PDFResult::ObjectNotFound);
 }
 
 } // namespace

@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "xref/PDFXrefTable.h"
 #include "TestSupport.h"
+#include "xref/PDFXrefTable.h"
 
 using namespace vellumtag;
-using vellumtag::test::ParserOver;
+using vellumtag::test::Reading;
 
 namespace {
 
@@ -16,19 +16,15 @@ std::string entry(std::size_t offset) {
     return line;
 }
 
-struct Table {
-    explicit Table(std::string_view bytes) : over(bytes) { xref._file = &over.parser; }
-    ParserOver over;
-    PDFXrefTable xref;
-};
+using Table = Reading;
 
 TEST(PDFXrefTable, OneClassicSection) {
     Table t("xref\n0 3\n0000000000 65535 f \n" + entry(17) + entry(42) +
             "trailer\n<< /Size 3 /Root 1 0 R /Info 2 0 R >>\nstartxref\n0\n%%EOF\n");
     ASSERT_EQ(t.xref.readSection(0), PDFResult::Ok);
-    EXPECT_EQ(t.xref._rootObject, 1);
-    EXPECT_EQ(t.xref._infoObject, 2);
-    EXPECT_EQ(t.xref._prevOffset, -1);
+    EXPECT_EQ(t.xref.rootObject(), 1);
+    EXPECT_EQ(t.xref.infoObject(), 2);
+    EXPECT_EQ(t.xref.prevOffset(), -1);
     EXPECT_EQ(t.xref.findObjectOffset(0), 0); // free entries are entered like in-use ones
     EXPECT_EQ(t.xref.findObjectOffset(1), 17);
     EXPECT_EQ(t.xref.findObjectOffset(2), 42);
@@ -39,11 +35,11 @@ TEST(PDFXrefTable, SubsectionsAndOddLines) {
     Table t("xref junk\r\n0 1\r\n0000000000 65535 f\r\n\r\n3 1\r\n0000000017 00000 n\r\n" +
             std::string(120, '9') + "\n" + "not an entry\n" + "trailer<</Root 3 0 R>>");
     ASSERT_EQ(t.xref.readSection(0), PDFResult::Ok);
-    EXPECT_EQ(t.xref._offsets.list().size(), 2u);
+    EXPECT_EQ(t.xref.entries().list().size(), 2u);
     EXPECT_EQ(t.xref.findObjectOffset(0), 0);
     EXPECT_EQ(t.xref.findObjectOffset(3), 17);
     EXPECT_EQ(t.xref.findObjectOffset(1), PDFXrefTable::kUnknown);
-    EXPECT_EQ(t.xref._rootObject, 3);
+    EXPECT_EQ(t.xref.rootObject(), 3);
 }
 
 // An older section at offset 0 and a newer one after it whose /Prev points back.
@@ -64,32 +60,32 @@ TEST(PDFXrefTable, NewerSectionsWinAndOlderOnesAreReadOnDemand) {
     TwoSections s;
     PDFXrefTable &xref = s.table->xref;
     ASSERT_EQ(xref.readSection(s.newer), PDFResult::Ok);
-    EXPECT_EQ(xref._prevOffset, 0);
-    EXPECT_EQ(xref._sectionCount, 1u);
+    EXPECT_EQ(xref.prevOffset(), 0);
+    EXPECT_EQ(xref.sectionCount(), 1u);
     EXPECT_EQ(xref.findObjectOffset(5), 200);
-    EXPECT_EQ(xref._sectionCount, 1u) << "a known object needs no read";
+    EXPECT_EQ(xref.sectionCount(), 1u) << "a known object needs no read";
 
     EXPECT_EQ(xref.findObjectOffset(6), 600);
-    EXPECT_EQ(xref._sectionCount, 2u);
+    EXPECT_EQ(xref.sectionCount(), 2u);
     EXPECT_EQ(xref.findObjectOffset(5), 200) << "the newer offset stays";
     EXPECT_EQ(xref.findObjectOffset(6), 600);
-    EXPECT_EQ(xref._sectionCount, 2u);
+    EXPECT_EQ(xref.sectionCount(), 2u);
 
-    EXPECT_EQ(xref._trailer.getString("Size", u""), u"6");
-    EXPECT_EQ(xref._rootObject, 1);
-    EXPECT_EQ(xref._trailer.getString("ID", u""), u"<AA>") << "older-only keys are added";
-    EXPECT_FALSE(xref._trailer.contains("Prev"));
-    EXPECT_EQ(xref._prevOffset, -1);
+    EXPECT_EQ(xref.trailer().getString("Size", u""), u"6");
+    EXPECT_EQ(xref.rootObject(), 1);
+    EXPECT_EQ(xref.trailer().getString("ID", u""), u"<AA>") << "older-only keys are added";
+    EXPECT_FALSE(xref.trailer().contains("Prev"));
+    EXPECT_EQ(xref.prevOffset(), -1);
 }
 
 TEST(PDFXrefTable, SelfReferencingPrevEndsAtTheSectionLimit) {
     Table t("xref\n0 1\n" + entry(10) + "trailer\n<< /Prev 0 >>\n");
     ASSERT_EQ(t.xref.readSection(0), PDFResult::Ok);
-    EXPECT_EQ(t.xref._prevOffset, 0);
+    EXPECT_EQ(t.xref.prevOffset(), 0);
     EXPECT_EQ(t.xref.findObjectOffset(99), PDFXrefTable::kUnknown);
-    EXPECT_EQ(t.xref._sectionCount, limits::kMaxSections);
+    EXPECT_EQ(t.xref.sectionCount(), limits::kMaxSections);
     EXPECT_EQ(t.xref.readSection(0), PDFResult::XrefNotFound);
-    EXPECT_EQ(t.xref._prevOffset, -1);
+    EXPECT_EQ(t.xref.prevOffset(), -1);
     EXPECT_EQ(t.xref.findObjectOffset(0), 10);
 }
 

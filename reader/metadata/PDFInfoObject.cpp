@@ -3,7 +3,10 @@
 #include <array>
 #include <cassert>
 
-#include "xref/PDFXrefTable.h"
+#include "syntax/CharacterClass.h"
+#include "syntax/MemorySource.h"
+#include "syntax/PDFNames.h"
+#include "syntax/TextEncoding.h"
 
 namespace vellumtag {
 
@@ -11,48 +14,44 @@ namespace {
 
 struct XmpKey {
     std::u16string_view element;
-    const char *infoKey;
+    std::string_view infoKey;
 };
 
 // Applied in this order; the information dictionary's own entries win over all of them.
 constexpr XmpKey kXmpKeys[] = {
-    {u"dc:title", "Title"},
-    {u"dc:creator", "Author"},
-    {u"dc:description", "Subject"},
-    {u"pdf:Keywords", "Keywords"},
-    {u"pdf:Producer", "Producer"},
-    {u"xmp:CreatorTool", "Creator"},
-    {u"xmp:CreateDate", "CreationDate"},
-    {u"xmp:ModifyDate", "ModDate"},
+    {u"dc:title", names::kTitle},
+    {u"dc:creator", names::kAuthor},
+    {u"dc:description", names::kSubject},
+    {u"pdf:Keywords", names::kKeywords},
+    {u"pdf:Producer", names::kProducer},
+    {u"xmp:CreatorTool", names::kCreator},
+    {u"xmp:CreateDate", names::kCreationDate},
+    {u"xmp:ModifyDate", names::kModDate},
 };
 
-bool isXmlBlank(char16_t c) { return c == u'\t' || c == u'\n' || c == u'\r' || c == u' '; }
+// White space between XML markup (XML 1.0, 2.3): tab, LF, CR and space.
+bool isXmlBlank(char16_t c) { return characters::kBlanks.contains(c); }
 
 } // namespace
 
-PDFResult PDFInfoObject::read(MemoryParser &parser, std::uint64_t offset) {
-    const PDFResult result = PDFObject::read(parser, offset);
-    return result == PDFResult::Ok ? extract() : result;
+PDFResult PDFInfoObject::read(ObjectReader &objects, std::uint32_t number) {
+    const PDFResult result = objects.readObject(number, *this);
+    return result == PDFResult::Ok ? extract(objects) : result;
 }
 
-PDFResult PDFInfoObject::readEmbedded(const Bytes &objectStream, std::uint64_t offset,
-                                      std::uint32_t number) {
-    const PDFResult result = PDFObject::readEmbedded(objectStream, offset, number);
-    return result == PDFResult::Ok ? extract() : result;
-}
-
-PDFResult PDFInfoObject::extract() {
+PDFResult PDFInfoObject::extract(ObjectReader &objects) {
     if (_data.empty()) {
-        const PDFEncryptionDictionary *security =
-            _owner != nullptr ? _owner->_security.get() : nullptr;
-        if (security != nullptr && security->_encryptMetadata && !_embedded) {
-            if (!security->_ready)
-                return PDFResult::EncryptionUnsupported;
-            static_cast<void>(security->decryptStrings(_dictionary, _objectNumber, _generation));
+        // Strings inside an object stream were decrypted with the stream.
+        const Decryptor *decryptor = objects.context().decryptor;
+        if (decryptor != nullptr && !_embedded) {
+            const PDFResult decrypted =
+                decryptor->decryptStrings(_dictionary, _objectNumber, _generation);
+            if (decrypted != PDFResult::Ok)
+                return decrypted;
         }
         _values.merge(_dictionary);
-    } else if (_dictionary.getString("Type", u"") == u"Metadata" &&
-               _dictionary.getString("Subtype", u"") == u"XML") {
+    } else if (_dictionary.getString(names::kType, u"") == names::kMetadataType &&
+               _dictionary.getString(names::kSubtype, u"") == names::kXmlSubtype) {
         const std::u16string packet =
             _data.size() <= limits::kMaxXmpPacketBytes ? decodeUtf8(_data) : std::u16string();
         // Where each element first starts, found in one pass over the packet instead of one
@@ -74,11 +73,11 @@ PDFResult PDFInfoObject::extract() {
             applyXmpText(extractNodeTextAt(packet, kXmpKeys[k].element, tags[k]),
                          kXmpKeys[k].infoKey);
     } else {
-        MemoryParser data;
-        data.attach(_data.data(), _data.size());
+        MemorySource source(_data);
+        MemoryParser data(source);
         static_cast<void>(_values.parse(data, 0));
     }
-    resolveReferences();
+    resolveReferences(objects);
     return PDFResult::Ok;
 }
 
@@ -136,62 +135,13 @@ std::u16string PDFInfoObject::extractNodeTextAt(std::u16string_view packet,
     return std::u16string(packet.substr(start, end - start));
 }
 
-void PDFInfoObject::applyXmpNode(std::u16string_view packet, std::u16string_view nodeName,
-                                 const std::string &infoKey) {
-    applyXmpText(extractNodeText(packet, nodeName), infoKey);
-}
-
-void PDFInfoObject::applyXmpText(std::u16string text, const std::string &infoKey) {
+void PDFInfoObject::applyXmpText(std::u16string text, std::string_view infoKey) {
     if (text.empty() || text == u"()")
         return;
-    _values.set(infoKey, PDFValue{std::move(text), false});
+    _values.set(std::string(infoKey), PDFValue{std::move(text), false});
 }
 
-std::u16string PDFInfoObject::decodeUtf8(std::span<const std::uint8_t> bytes) {
-    // No byte gives more than one code unit: the units are written in place, then the text is
-    // cut to their number.
-    std::u16string out(bytes.size(), u'\0');
-    char16_t *unit = out.data();
-    for (std::size_t i = 0; i < bytes.size();) {
-        const std::uint8_t lead = bytes[i++];
-        if (lead < 0x80) {
-            *unit++ = lead;
-            continue;
-        }
-        char32_t value;
-        int continuation;
-        if (lead >= 0xC0 && lead <= 0xDF) {
-            value = lead & 0x1Fu;
-            continuation = 1;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            value = lead & 0x0Fu;
-            continuation = 2;
-        } else if (lead >= 0xF0 && lead <= 0xF7) {
-            value = lead & 0x07u;
-            continuation = 3;
-        } else {
-            return {};
-        }
-        for (; continuation > 0; --continuation, ++i) {
-            if (i >= bytes.size() || bytes[i] < 0x80 || bytes[i] > 0xBF)
-                return {};
-            value = (value << 6) | (bytes[i] & 0x3Fu);
-        }
-        // Overlong forms pass; surrogates and values beyond Unicode do not.
-        if ((value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF)
-            return {};
-        if (value > 0xFFFF) {
-            *unit++ = static_cast<char16_t>(0xD800 + ((value - 0x10000) >> 10));
-            *unit++ = static_cast<char16_t>(0xDC00 + (value & 0x3FF));
-        } else {
-            *unit++ = static_cast<char16_t>(value);
-        }
-    }
-    out.resize(static_cast<std::size_t>(unit - out.data()));
-    return out;
-}
-
-void PDFInfoObject::resolveReferences() {
+void PDFInfoObject::resolveReferences(ObjectReader &objects) {
     for (auto &[key, value] : _values) {
         if (!value.isReference)
             continue;
@@ -202,8 +152,8 @@ void PDFInfoObject::resolveReferences() {
         char keyword = 0;
         if (MemoryParser::scanText(narrow, "%u %*u %c", {&number, &keyword}) != 2 || keyword != 'R')
             continue;
-        PDFObject target(_owner);
-        if (_owner->readObject(number, target) != PDFResult::Ok)
+        PDFObject target;
+        if (objects.readObject(number, target) != PDFResult::Ok)
             continue;
         value.text.assign(target._data.begin(), target._data.end());
         value.isReference = false;

@@ -5,17 +5,12 @@
 #include <zlib.h>
 
 #include "objects/Adler32.h"
-#include "syntax/Limits.h"
-#include "xref/PDFXrefTable.h"
+#include "syntax/MemorySource.h"
+#include "syntax/PDFNames.h"
 
 namespace vellumtag {
 
 namespace {
-
-// ISO 32000-1, 7.2.2, table 1.
-bool isPdfWhitespace(std::uint8_t c) {
-    return c == 0 || c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ';
-}
 
 // Releases zlib's state on every path out of flateDecode, exceptions included.
 struct InflateState {
@@ -31,75 +26,78 @@ struct InflateState {
 // Blanks before the line end, and a lone CR, are tolerated; the data's own first bytes, which
 // may be anything once encrypted or compressed, are never taken for more of the line end.
 void skipStreamLineEnd(MemoryParser &parser) {
-    const std::uint8_t *p = parser._cursor;
-    const std::uint8_t *const end = parser.getEnd();
-    while (p < end && *p == ' ')
-        ++p;
-    if (p < end && *p == '\r')
-        ++p;
-    if (p < end && *p == '\n')
-        ++p;
-    if (p != parser._cursor && (p[-1] == '\r' || p[-1] == '\n'))
-        parser._cursor = p;
+    static constexpr CharacterClass kSpace(" ");
+    const std::uint64_t start = parser.offset();
+    parser.skipWhile(kSpace);
+    bool lineEnd = false;
+    if (parser.peek() == '\r') {
+        parser.advance();
+        lineEnd = true;
+    }
+    if (parser.peek() == '\n') {
+        parser.advance();
+        lineEnd = true;
+    }
+    if (!lineEnd)
+        parser.seek(start);
 }
 
 } // namespace
 
-PDFResult PDFObject::read(MemoryParser &parser, std::uint64_t offset) {
+PDFResult PDFObject::read(const ObjectContext &context, std::uint64_t offset) {
+    MemoryParser &parser = context.parser;
     _data.clear();
     _dictionary.clear();
     if (offset != kAtCursor)
         parser.seek(offset);
 
     if (parser.scan(limits::kScanWindow, "%lu %lu obj", {&_objectNumber, &_generation}) < 2)
-        return PDFResult::XrefNotFound;
-    parser.skipPast("obj");
+        return PDFResult::ObjectNotFound;
+    parser.skipPast(names::kObj);
     parser.skipWhitespace();
     if (parser.atEnd())
-        return PDFResult::XrefNotFound;
+        return PDFResult::ObjectContentUnreadable;
 
-    if (!parser.startsWith("<<"))
+    if (!parser.startsWith(names::kDictionaryStart))
         return readDirectValue(parser);
 
     if (_dictionary.parse(parser) != PDFResult::Ok)
         return PDFResult::DictionaryUnreadable;
     // ISO 32000-1, 7.3.8.1: "stream" follows the dictionary after white space, of which some
     // writers (LuaTeX among them) put more than a few bytes.
-    if (parser.skipPast("stream", 10) == 0) {
-        const std::uint8_t *afterDictionary = parser._cursor;
-        while (!parser.atEnd() && isPdfWhitespace(*parser._cursor))
-            ++parser._cursor;
-        if (!parser.startsWith("stream")) {
-            parser._cursor = afterDictionary;
+    if (parser.skipPast(names::kStream, 10) == 0) {
+        const std::uint64_t afterDictionary = parser.offset();
+        parser.skipWhile(characters::kPdfWhitespace);
+        if (!parser.skipKeyword(names::kStream)) {
+            parser.seek(afterDictionary);
             return PDFResult::Ok;
         }
-        parser._cursor += 6;
     }
     skipStreamLineEnd(parser);
 
-    const std::uint64_t length = _dictionary.getUInt("Length");
+    const std::uint64_t length = _dictionary.getUInt(names::kLength);
     if (length == UINT64_MAX)
         return PDFResult::BadValue;
     // A /Length past the end of the data takes the bytes up to the end, never more.
-    const auto available = static_cast<std::uint64_t>(parser.getEnd() - parser._cursor);
+    const std::uint64_t available = parser.size() - parser.offset();
     const auto taken = static_cast<std::size_t>(std::min(length, available));
-    std::size_t *budget = _xref != nullptr ? &_xref->_streamBudget : nullptr;
+    StreamBudget *const budget = context.budget;
     const std::size_t limit =
-        std::min(limits::kMaxStreamBytes, budget != nullptr ? *budget : SIZE_MAX);
+        std::min(limits::kMaxStreamBytes, budget != nullptr ? budget->left() : SIZE_MAX);
     if (taken > limit)
         return PDFResult::BadValue;
-    _data.assign(parser._cursor, parser._cursor + taken);
-    if (!_raw && _xref != nullptr && _xref->_security != nullptr && _xref->_security->_ready)
-        static_cast<void>(_xref->_security->decryptStream(_data, _objectNumber, _generation));
+    parser.readBytes(taken, _data);
+    if (context.decryptor != nullptr)
+        static_cast<void>(context.decryptor->decryptStream(_data, _objectNumber, _generation));
 
-    const std::u16string filter = _dictionary.getString("Filter", u"");
+    const std::u16string filter = _dictionary.getString(names::kFilter, u"");
     PDFResult result = PDFResult::Ok;
-    if (filter == u"FlateDecode")
+    if (filter == names::kFlateDecode)
         result = flateDecode(_data, limit);
     else if (!filter.empty())
         result = PDFResult::BadValue;
     if (budget != nullptr)
-        *budget -= std::min(*budget, _data.size());
+        budget->spend(_data.size());
     return result;
 }
 
@@ -110,13 +108,13 @@ PDFResult PDFObject::readEmbedded(const Bytes &objectStream, std::uint64_t offse
     _objectNumber = number;
     _generation = 0;
     _embedded = true;
-    MemoryParser parser;
-    parser.attach(objectStream.data(), objectStream.size());
+    MemorySource source(objectStream);
+    MemoryParser parser(source);
     parser.seek(offset);
     parser.skipWhitespace();
     if (parser.atEnd())
-        return PDFResult::XrefNotFound;
-    if (!parser.startsWith("<<"))
+        return PDFResult::ObjectContentUnreadable;
+    if (!parser.startsWith(names::kDictionaryStart))
         return readDirectValue(parser);
     return _dictionary.parse(parser) == PDFResult::Ok ? PDFResult::Ok
                                                       : PDFResult::DictionaryUnreadable;

@@ -4,8 +4,10 @@
 #include <array>
 
 #include "security/MD5.h"
-#include "xref/PDFXrefTable.h"
 #include "security/RC4.h"
+#include "syntax/IntegerText.h"
+#include "syntax/PDFNames.h"
+#include "syntax/TextEncoding.h"
 
 namespace vellumtag {
 
@@ -19,21 +21,12 @@ constexpr std::array<std::uint8_t, 32> kPadding = {
 // RC4 keys of this handler are at most 128 bits.
 constexpr std::size_t kMaxKeyBytes = 16;
 
-bool isCSpace(std::uint8_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
 // One byte from one or two characters, read as wcstol reads base 16 (leading blanks, a sign;
 // a "0x" prefix cannot be followed by a digit here) and kept to its low 8 bits.
 std::uint8_t hexByte(std::span<const std::uint8_t> chars) {
-    std::size_t i = 0;
-    while (i < chars.size() && isCSpace(chars[i]))
-        ++i;
-    const bool negative = i < chars.size() && chars[i] == '-';
-    if (i < chars.size() && (chars[i] == '-' || chars[i] == '+'))
-        ++i;
-    unsigned value = 0;
-    for (; i < chars.size() && hexValue(chars[i]) >= 0; ++i)
-        value = value * 16 + static_cast<unsigned>(hexValue(chars[i]));
-    return static_cast<std::uint8_t>(negative ? 0U - value : value);
+    std::size_t pos = 0;
+    const IntegerText number = IntegerText::read(chars, pos, 16);
+    return static_cast<std::uint8_t>(number.toUnsigned(UINT64_MAX));
 }
 
 // Values taken for numbers, and the empty text, are left as stored; an encrypted string rarely
@@ -59,18 +52,19 @@ PDFResult PDFEncryptionDictionary::load(MemoryParser &parser, std::uint64_t offs
     if (const PDFResult parsed = parse(parser, offset); parsed != PDFResult::Ok)
         return parsed;
 
-    _encryptMetadata = getString("EncryptMetadata", u"true") == u"true";
+    _encryptMetadata = getString(names::kEncryptMetadata, names::kTrue) == names::kTrue;
     if (!_encryptMetadata) {
         _ready = true;
         return PDFResult::Ok;
     }
 
-    _filter = getString("Filter", u"");
-    _v = getInt("V", 0);
-    _r = getInt("R", 0);
-    _keyLength = static_cast<std::uint32_t>(getInt("Length", 40)) >> 3;
+    _filter = getString(names::kFilter, u"");
+    _v = getInt(names::kV, 0);
+    _r = getInt(names::kR, 0);
+    _keyLength = static_cast<std::uint32_t>(getInt(names::kLength, 40)) >> 3;
     // RC4 needs at least one key byte, so a /Length below 8 bits is refused.
-    if (_filter != u"Standard" || (_v != 1 && _v != 2) || (_r != 2 && _r != 3) || _keyLength == 0)
+    if (_filter != names::kStandard || (_v != 1 && _v != 2) || (_r != 2 && _r != 3) ||
+        _keyLength == 0)
         return PDFResult::EncryptionUnsupported;
 
     computeFileKey();
@@ -80,7 +74,7 @@ PDFResult PDFEncryptionDictionary::load(MemoryParser &parser, std::uint64_t offs
 
 PDFResult PDFEncryptionDictionary::decryptStream(Bytes &bytes, std::uint32_t objectNumber,
                                                  std::uint32_t generation) const {
-    if (!_ready || _filter != u"Standard")
+    if (!_ready || _filter != names::kStandard)
         return PDFResult::EncryptionUnsupported;
     RC4(objectKey(objectNumber, generation)).process(bytes);
     return PDFResult::Ok;
@@ -91,7 +85,7 @@ PDFResult PDFEncryptionDictionary::decryptStrings(PDFDictionary &dictionary,
                                                   std::uint32_t generation) const {
     if (!_ready)
         return PDFResult::EncryptionUnsupported;
-    if (_filter != u"Standard")
+    if (_filter != names::kStandard)
         return PDFResult::Ok;
     // Every string starts the keystream afresh; copying the scheduled state is cheaper than
     // running the key schedule again.
@@ -112,8 +106,8 @@ PDFResult PDFEncryptionDictionary::decryptStrings(PDFDictionary &dictionary,
 
 // ISO 32000-1, 7.6.3.3, Algorithm 2, with the empty user password.
 void PDFEncryptionDictionary::computeFileKey() {
-    const Bytes owner = getBytes("O");
-    const auto permissions = static_cast<std::uint32_t>(getInt("P", 0));
+    const Bytes owner = getBytes(names::kO);
+    const auto permissions = static_cast<std::uint32_t>(getInt(names::kP, 0));
     const std::array<std::uint8_t, 4> p = {
         static_cast<std::uint8_t>(permissions), static_cast<std::uint8_t>(permissions >> 8),
         static_cast<std::uint8_t>(permissions >> 16), static_cast<std::uint8_t>(permissions >> 24)};
@@ -153,7 +147,7 @@ Bytes PDFEncryptionDictionary::firstFileId() const {
     // hexadecimal string lie between the first "<" and the ">" after it.
     Bytes chars;
     bool inside = false;
-    for (const char16_t unit : _xref->_trailer.getString("ID", u"")) {
+    for (const char16_t unit : _fileId) {
         if (unit == u'>')
             break;
         if (inside)
@@ -177,7 +171,7 @@ bool PDFEncryptionDictionary::checkUserPasswordR2() {
         computeFileKey();
     Bytes expected(kPadding.begin(), kPadding.end());
     RC4(_fileKey).process(expected);
-    const std::u16string u = getString("U", u"");
+    const std::u16string u = getString(names::kU, u"");
     return std::equal(u.begin(), u.end(), expected.begin(), expected.end());
 }
 
@@ -196,21 +190,8 @@ bool PDFEncryptionDictionary::checkUserPasswordR3() {
                        [i](std::uint8_t byte) { return static_cast<std::uint8_t>(byte ^ i); });
         RC4(key).process(x);
     }
-    const std::u16string u = getString("U", u"");
+    const std::u16string u = getString(names::kU, u"");
     return u.size() >= x.size() && std::equal(x.begin(), x.end(), u.begin());
-}
-
-Bytes PDFEncryptionDictionary::rc4Crypt(const Bytes &bytes, const Bytes &key) {
-    Bytes out = bytes;
-    RC4(key).process(out);
-    return out;
-}
-
-std::u16string PDFEncryptionDictionary::rc4CryptText(const std::u16string &text, const Bytes &key) {
-    std::u16string out = text;
-    RC4 rc4(key);
-    cryptText(rc4, out);
-    return out;
 }
 
 } // namespace vellumtag

@@ -3,33 +3,32 @@
 #include <cstdint>
 #include <string>
 
+#include "objects/Decryptor.h"
 #include "syntax/MemoryParser.h"
 #include "syntax/PDFDictionary.h"
 #include "syntax/PDFResult.h"
 
 namespace vellumtag {
 
-class PDFXrefTable;
-
 // The Standard security handler (ISO 32000-1, 7.6.3) for revisions 2 and 3 (RC4, 40 to 128-bit
 // keys) when the user password is empty: derives the file key from the /Encrypt dictionary held
 // in the base, proves it against /U, and decrypts stream data and string values with
 // per-object keys. Everything else (other handlers, /V 4 and up, AES, a real user password, a
 // key shorter than one byte) leaves it not ready, which the reader reports as 106.
-class PDFEncryptionDictionary : public PDFDictionary {
+class PDFEncryptionDictionary final : public PDFDictionary, public Decryptor {
 public:
-    explicit PDFEncryptionDictionary(PDFXrefTable *xref) : _xref(xref) {}
-    virtual ~PDFEncryptionDictionary() = default;
+    // fileId is the text of the trailer's /ID, the source of the first file identifier.
+    explicit PDFEncryptionDictionary(std::u16string fileId = {}) : _fileId(std::move(fileId)) {}
 
     // Parses the /Encrypt dictionary at the offset and sets up decryption.
-    virtual PDFResult load(MemoryParser &parser, std::uint64_t offset);
+    PDFResult load(MemoryParser &parser, std::uint64_t offset);
 
     PDFResult decryptStream(Bytes &bytes, std::uint32_t objectNumber,
-                            std::uint32_t generation) const;
+                            std::uint32_t generation) const override;
     // Decrypts in place the values of a dictionary read from that object, except references
     // and values made only of digits and "+,-.".
     PDFResult decryptStrings(PDFDictionary &dictionary, std::uint32_t objectNumber,
-                             std::uint32_t generation) const;
+                             std::uint32_t generation) const override;
 
     void computeFileKey();
     Bytes objectKey(std::uint32_t objectNumber, std::uint32_t generation) const;
@@ -37,10 +36,7 @@ public:
     bool checkUserPasswordR2();
     bool checkUserPasswordR3();
 
-    static Bytes rc4Crypt(const Bytes &bytes, const Bytes &key);
-    static std::u16string rc4CryptText(const std::u16string &text, const Bytes &key);
-
-    PDFXrefTable *_xref;
+    std::u16string _fileId;
     Bytes _fileKey;
     std::u16string _filter;
     bool _ready = false;

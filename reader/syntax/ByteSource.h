@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -26,6 +27,10 @@ public:
 
     // True once a read met bytes that could not be had.
     virtual bool failed() const = 0;
+
+    // How many bytes suit one read when the data are not in memory: a scanner asks for at
+    // least that many whenever it moves its window.
+    virtual std::size_t chunkSize() const { return std::size_t{64} << 10; }
 
 protected:
     ByteSource() = default;

@@ -1,5 +1,7 @@
 #include "syntax/MemoryFile.h"
 
+#include <algorithm>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -11,7 +13,14 @@
 
 namespace vellumtag {
 
-MemoryFile::~MemoryFile() { MemoryFile::close(); }
+MemoryFile::~MemoryFile() { close(); }
+
+std::span<const std::uint8_t> MemoryFile::read(std::uint64_t offset, std::size_t length) {
+    if (offset >= _size)
+        return {};
+    const auto at = static_cast<std::size_t>(offset);
+    return {_begin + at, std::min(length, _size - at)};
+}
 
 #ifdef _WIN32
 
@@ -40,15 +49,16 @@ bool MemoryFile::open(const std::filesystem::path &path) {
         close();
         return false;
     }
-    attach(static_cast<const std::uint8_t *>(view), static_cast<std::size_t>(length.QuadPart));
+    _begin = static_cast<const std::uint8_t *>(view);
+    _size = static_cast<std::size_t>(length.QuadPart);
     return true;
 }
 
 void MemoryFile::close() {
-    // Memory attached by a caller is theirs; only a view of ours is unmapped.
-    if (_begin != nullptr && _mappingHandle != kInvalidHandle)
+    if (_begin != nullptr)
         UnmapViewOfFile(_begin);
-    detach();
+    _begin = nullptr;
+    _size = 0;
     if (_mappingHandle != kInvalidHandle) {
         CloseHandle(_mappingHandle);
         _mappingHandle = kInvalidHandle;
@@ -81,15 +91,16 @@ bool MemoryFile::open(const std::filesystem::path &path) {
         close();
         return false;
     }
-    attach(static_cast<const std::uint8_t *>(view), length);
+    _begin = static_cast<const std::uint8_t *>(view);
+    _size = length;
     return true;
 }
 
 void MemoryFile::close() {
-    // Memory attached by a caller is theirs; only a mapping of ours is unmapped.
-    if (_begin != nullptr && _fileHandle != kInvalidHandle)
+    if (_begin != nullptr)
         ::munmap(const_cast<std::uint8_t *>(_begin), _size);
-    detach();
+    _begin = nullptr;
+    _size = 0;
     if (_fileHandle != kInvalidHandle) {
         ::close(_fileHandle);
         _fileHandle = kInvalidHandle;

@@ -2,22 +2,30 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 
-#include "syntax/MemoryParser.h"
+#include "syntax/ByteSource.h"
 
 namespace vellumtag {
 
-// A read-only mapping of one whole file, scanned through its MemoryParser base. The file is
-// never written and never locked; open fails for anything that is not a readable, non-empty
-// regular file. The mapping and its handles are released by close and by the destructor.
-// Memory given to the inherited attach instead is scanned in place and never released here.
-class MemoryFile : public MemoryParser {
+// A read-only mapping of one whole file, read in place. The file is never written and never
+// locked; open fails for anything that is not a readable, non-empty regular file. The mapping
+// and its handles are released by close and by the destructor.
+class MemoryFile final : public ByteSource {
 public:
     MemoryFile() = default;
-    ~MemoryFile();
+    ~MemoryFile() override;
+    MemoryFile(const MemoryFile &) = delete;
+    MemoryFile &operator=(const MemoryFile &) = delete;
 
-    virtual bool open(const std::filesystem::path &path);
-    virtual void close();
+    bool open(const std::filesystem::path &path);
+    void close();
+    bool isOpen() const { return _begin != nullptr; }
+
+    std::uint64_t size() const override { return _size; }
+    std::span<const std::uint8_t> read(std::uint64_t offset, std::size_t length) override;
+    bool inMemory() const override { return true; }
+    bool failed() const override { return false; }
 
 private:
 #ifdef _WIN32
@@ -27,6 +35,8 @@ private:
     using Handle = int;
     static constexpr Handle kInvalidHandle = -1;
 #endif
+    const std::uint8_t *_begin = nullptr;
+    std::size_t _size = 0;
     Handle _fileHandle = kInvalidHandle;
 #ifdef _WIN32
     Handle _mappingHandle = kInvalidHandle;

@@ -4,228 +4,461 @@
 #include <cassert>
 #include <cstring>
 
+#include "syntax/IntegerText.h"
+
 namespace vellumtag {
 
 namespace {
 
-bool isCSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+void append(Bytes &out, const std::uint8_t *from, const std::uint8_t *to) {
+    out.insert(out.end(), from, to);
 }
 
-bool isPdfBlank(std::uint8_t c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
+void append(std::string &out, const std::uint8_t *from, const std::uint8_t *to) {
+    out.append(reinterpret_cast<const char *>(from), static_cast<std::size_t>(to - from));
+}
 
-std::uintptr_t address(const std::uint8_t *p) { return reinterpret_cast<std::uintptr_t>(p); }
+// Steps through a literal string byte by byte (ISO 32000-1, 7.3.4.2): parentheses nest, and a
+// backslash escapes the byte after it. Starts on the "(" and is done past its balancing ")".
+struct LiteralString {
+    std::ptrdiff_t depth = 0;
+    bool escaped = false;
 
-// strtoul at the given width: digits accumulate until they overflow, which saturates at the
-// largest value whatever the sign; a minus sign otherwise negates modulo 2^bits.
-std::uint64_t convertUnsigned(std::string_view digits, bool negative, std::uint64_t maximum) {
-    std::uint64_t value = 0;
-    bool overflow = false;
-    for (char d : digits) {
-        const auto digit = static_cast<std::uint64_t>(d - '0');
-        if (value > (maximum - digit) / 10)
-            overflow = true;
-        else
-            value = value * 10 + digit;
+    // True when c ends the string.
+    bool step(std::uint8_t c) {
+        if (escaped) {
+            escaped = false;
+        } else if (c == '\\') {
+            escaped = true;
+            return false;
+        } else if (c == '(') {
+            ++depth;
+        } else if (c == ')') {
+            --depth;
+        }
+        return depth == 0;
     }
-    if (overflow)
-        return maximum;
-    return negative ? (0 - value) & maximum : value;
-}
+};
 
 } // namespace
 
-void MemoryParser::attach(const std::uint8_t *data, std::size_t size) {
+void MemoryParser::attach(ByteSource &source) {
     detach();
-    if (data == nullptr || size == 0)
+    if (source.size() == 0)
         return;
-    _begin = _cursor = data;
-    _end = data + size;
-    _size = size;
+    _source = &source;
+    _size = source.size();
     _isOpen = 1;
+    _whole = source.inMemory();
+    load(0, _whole ? static_cast<std::size_t>(_size) : source.chunkSize());
 }
 
 void MemoryParser::detach() {
-    _begin = _end = nullptr;
-    _size = 0;
+    _source = nullptr;
+    _cursor = _begin = _end = nullptr;
+    _size = _base = 0;
     _isOpen = 0;
+    _whole = false;
 }
 
-const std::uint8_t *MemoryParser::getBegin() const {
-    assert(_isOpen);
-    return _begin;
+void MemoryParser::load(std::uint64_t offset, std::size_t length) {
+    const std::span<const std::uint8_t> bytes = _source->read(offset, length);
+    _base = offset;
+    _begin = _cursor = bytes.data();
+    _end = _begin + bytes.size();
 }
 
-const std::uint8_t *MemoryParser::getEnd() const {
-    assert(_isOpen);
-    return _begin + _size;
+bool MemoryParser::fill(std::size_t count) {
+    const auto available = static_cast<std::size_t>(_end - _cursor);
+    if (available >= count)
+        return true;
+    if (_whole || !_isOpen || windowEnd() >= _size)
+        return false;
+    load(offset(), std::max(count, _source->chunkSize()));
+    return static_cast<std::size_t>(_end - _cursor) >= count;
 }
 
 void MemoryParser::seek(std::uint64_t offset) {
-    _cursor = _begin + static_cast<std::size_t>(std::min<std::uint64_t>(offset, _size));
-}
-
-bool MemoryParser::isValidRange(const std::uint8_t *a, const std::uint8_t *b) const {
     if (!_isOpen)
-        return false;
-    const auto lo = address(_begin), hi = address(_end);
-    return address(a) >= lo && address(a) <= hi && address(b) >= lo && address(b) <= hi &&
-           address(a) < address(b);
+        return;
+    offset = std::min(offset, _size);
+    if (offset >= _base && offset <= windowEnd())
+        _cursor = _begin + static_cast<std::size_t>(offset - _base);
+    else
+        load(offset, _source->chunkSize());
 }
 
-const std::uint8_t *MemoryParser::find(std::string_view needle) const {
-    return find(needle, _cursor, _end);
+void MemoryParser::advance(std::size_t count) {
+    if (static_cast<std::size_t>(_end - _cursor) >= count)
+        _cursor += count;
+    else
+        seek(offset() + count);
 }
 
-const std::uint8_t *MemoryParser::find(std::string_view needle, const std::uint8_t *from,
-                                       const std::uint8_t *to) const {
-    if (!isValidRange(from, to) || static_cast<std::size_t>(to - from) < needle.size())
-        return _end;
-    const std::string_view haystack(reinterpret_cast<const char *>(from),
-                                    static_cast<std::size_t>(to - from));
-    const auto at = haystack.find(needle);
-    return at == std::string_view::npos ? to : from + at;
-}
-
-const std::uint8_t *MemoryParser::findLast(std::string_view needle) const {
-    return findLast(needle, _begin, _end);
-}
-
-const std::uint8_t *MemoryParser::findLast(std::string_view needle, const std::uint8_t *from,
-                                           const std::uint8_t *to) const {
-    const std::size_t n = needle.size();
-    if (!isValidRange(from, to) || static_cast<std::size_t>(to - from) < n)
-        return _end;
-    // The range's first byte is never a candidate.
-    for (const std::uint8_t *p = to - n; p > from; --p) {
-        if (std::memcmp(p, needle.data(), n) == 0)
-            return p;
-    }
-    return _end;
-}
-
-bool MemoryParser::startsWith(std::string_view prefix) const {
+bool MemoryParser::startsWithAcrossWindows(std::string_view prefix) {
     // One byte more than the prefix must remain: a prefix may not end at the last byte.
-    if (!_isOpen || !isValidRange(_cursor, _end - 1))
-        return false;
-    if (static_cast<std::size_t>(_end - _cursor) < prefix.size() + 1)
-        return false;
-    return std::memcmp(_cursor, prefix.data(), prefix.size()) == 0;
+    const std::size_t needed = std::max<std::size_t>(prefix.size() + 1, 2);
+    return fill(needed) && std::memcmp(_cursor, prefix.data(), prefix.size()) == 0;
+}
+
+std::uint64_t MemoryParser::find(std::string_view needle, std::uint64_t from, std::uint64_t to) {
+    const std::size_t n = needle.size();
+    if (!_isOpen || from >= to || to > _size || to - from < n)
+        return _size;
+    const std::uint64_t kept = offset();
+    std::uint64_t result = to;
+    for (std::uint64_t at = from;;) {
+        seek(at);
+        fill(std::max<std::size_t>(n, 1));
+        const auto visible =
+            static_cast<std::size_t>(std::min<std::uint64_t>(_end - _cursor, to - at));
+        const std::string_view haystack(reinterpret_cast<const char *>(_cursor), visible);
+        if (const auto found = haystack.find(needle); found != std::string_view::npos) {
+            result = at + found;
+            break;
+        }
+        // The window ends before the range does: go on with the last n - 1 bytes again.
+        if (at + visible >= to || visible < n)
+            break;
+        at += visible - n + 1;
+    }
+    seek(kept);
+    return result;
+}
+
+std::uint64_t MemoryParser::findLast(std::string_view needle, std::uint64_t from,
+                                     std::uint64_t to) {
+    const std::size_t n = needle.size();
+    if (!_isOpen || from >= to || to > _size || to - from < n)
+        return _size;
+    const std::uint64_t kept = offset();
+    seek(from);
+    fill(static_cast<std::size_t>(to - from));
+    std::uint64_t result = _size;
+    if (static_cast<std::uint64_t>(_end - _cursor) >= to - from) {
+        // Candidates run downwards; the range's first byte is never one.
+        const std::uint8_t *const first = _cursor;
+        for (const std::uint8_t *p = first + (to - from - n); p > first; --p) {
+            if (std::memcmp(p, needle.data(), n) == 0) {
+                result = from + static_cast<std::uint64_t>(p - first);
+                break;
+            }
+        }
+    }
+    seek(kept);
+    return result;
+}
+
+template <class Out>
+std::size_t MemoryParser::pass(const CharacterClass &set, bool member, Out *out) {
+    std::size_t passed = 0;
+    for (;;) {
+        const std::uint8_t *p = _cursor;
+        while (p < _end && set.contains(*p) == member)
+            ++p;
+        if (out != nullptr)
+            append(*out, _cursor, p);
+        passed += static_cast<std::size_t>(p - _cursor);
+        _cursor = p;
+        if (p < _end || !fill(1))
+            return passed;
+    }
+}
+
+std::size_t MemoryParser::skipUntil(const CharacterClass &set) {
+    return pass<Bytes>(set, false, nullptr);
+}
+
+std::size_t MemoryParser::skipWhile(const CharacterClass &set) {
+    return pass<Bytes>(set, true, nullptr);
+}
+
+std::size_t MemoryParser::readUntil(const CharacterClass &set, Bytes &out) {
+    return pass(set, false, &out);
+}
+
+std::size_t MemoryParser::readUntil(const CharacterClass &set, std::string &out) {
+    return pass(set, false, &out);
+}
+
+std::size_t MemoryParser::readUntilDelimiter(Bytes &out) {
+    static constexpr CharacterClass kDelimiters(">/");
+    out.clear();
+    return readUntil(kDelimiters, out);
 }
 
 std::size_t MemoryParser::readLine(LineBuffer &buffer) {
-    if (!isValidRange(_cursor, _end)) {
+    if (!fill(1)) {
         buffer[0] = '\0';
         return 0;
     }
-    // skipUntil("\r\n") written out over a local pointer, which the byte reads cannot alias:
-    // cross-reference tables are read line by line.
-    const std::uint8_t *const start = _cursor;
-    const std::uint8_t *p = start;
-    while (p < _end && *p != '\r' && *p != '\n')
+    const std::uint8_t *p = _cursor;
+    while (p < _end && !characters::kLineEnds.contains(*p))
         ++p;
-    const auto n = static_cast<std::size_t>(p - start);
-    if (n < buffer.size()) {
-        if (n > 0)
-            std::memcpy(buffer.data(), start, n);
-        buffer[n] = '\0';
+    std::size_t n = 0;
+    if (p < _end || windowEnd() >= _size) {
+        n = static_cast<std::size_t>(p - _cursor);
+        if (n < buffer.size()) {
+            std::memcpy(buffer.data(), _cursor, n);
+            buffer[n] = '\0';
+        }
+        _cursor = p;
+    } else {
+        // The line runs past the window: it is gathered in a scratch buffer, so that a line
+        // too long to be copied leaves the caller's buffer as it was.
+        LineBuffer scratch;
+        for (;;) {
+            const auto piece = static_cast<std::size_t>(p - _cursor);
+            if (n + piece < scratch.size())
+                std::memcpy(scratch.data() + n, _cursor, piece);
+            n += piece;
+            _cursor = p;
+            if (p < _end || !fill(1))
+                break;
+            p = _cursor;
+            while (p < _end && !characters::kLineEnds.contains(*p))
+                ++p;
+        }
+        if (n < buffer.size()) {
+            std::memcpy(buffer.data(), scratch.data(), n);
+            buffer[n] = '\0';
+        }
     }
-    if (p < _end) {
-        ++p;
-        while (p < _end && (*p == '\n' || *p == '\r'))
+    // The cursor is on the line's first CR or LF, or at the end of the data. That byte and every
+    // CR and LF after it are stepped over, here while they lie in the window.
+    if (_cursor < _end) {
+        p = _cursor + 1;
+        while (p < _end && characters::kLineEnds.contains(*p))
             ++p;
+        _cursor = p;
+        if (p == _end)
+            skipWhile(characters::kLineEnds);
     }
-    _cursor = p;
     return n;
 }
 
 std::size_t MemoryParser::skipPast(std::string_view needle, std::size_t window) {
-    if (!isValidRange(_cursor, _end))
+    if (!fill(1))
         return 0;
-    const std::size_t available = static_cast<std::size_t>(_end - _cursor);
-    const std::uint8_t *limit = (window != 0 && window < available) ? _cursor + window : _end;
-    const std::uint8_t *found = find(needle, _cursor, limit);
-    if (address(found) >= address(limit))
+    const std::uint64_t from = offset();
+    const std::uint64_t available = _size - from;
+    const std::uint64_t limit = (window != 0 && window < available) ? from + window : _size;
+    const std::uint64_t found = find(needle, from, limit);
+    if (found >= limit)
         return 0;
-    const std::uint8_t *after = std::min(found + needle.size(), _end);
-    const auto advanced = static_cast<std::size_t>(after - _cursor);
-    _cursor = after;
-    return advanced;
+    const std::uint64_t after = std::min<std::uint64_t>(found + needle.size(), _size);
+    seek(after);
+    return static_cast<std::size_t>(after - from);
 }
 
-std::size_t MemoryParser::skipUntil(std::string_view set) {
-    if (!isValidRange(_cursor, _end))
-        return 0;
-    const std::uint8_t *start = _cursor;
-    // The sets are a few bytes long: comparing with each is cheaper than a search call per byte.
-    const auto inSet = [set](std::uint8_t c) {
-        for (const char s : set) {
-            if (c == static_cast<std::uint8_t>(s))
-                return true;
-        }
-        return false;
-    };
-    while (_cursor < _end && !inSet(*_cursor))
-        ++_cursor;
-    return static_cast<std::size_t>(_cursor - start);
-}
-
-void MemoryParser::skipWhitespace() {
-    if (!isValidRange(_cursor, _end))
-        return;
-    while (_cursor < _end && isPdfBlank(*_cursor))
-        ++_cursor;
-}
-
-std::size_t MemoryParser::readBalanced(std::vector<std::uint8_t> &out, std::uint8_t open,
-                                       std::uint8_t close) {
+std::size_t MemoryParser::readBalanced(Bytes &out, std::uint8_t open, std::uint8_t close) {
     out.clear();
-    if (!isValidRange(_cursor, _end))
+    if (!fill(1))
         return 0;
-    const std::uint8_t *start = _cursor;
+    // Only the single byte before a delimiter is looked at for an escaping backslash.
     int depth = 0;
-    do {
-        if (_cursor >= _end)
-            break;
-        const std::uint8_t c = *_cursor;
-        // Only the single byte before a delimiter is looked at for an escaping backslash.
-        const bool escaped = _cursor != start && _cursor[-1] == '\\';
-        if (c == open && !escaped)
-            ++depth;
-        else if (c == close && !escaped)
-            --depth;
-        ++_cursor;
-    } while (depth != 0);
-    out.assign(start, _cursor);
+    int previous = -1;
+    for (;;) {
+        const std::uint8_t *p = _cursor;
+        bool done = false;
+        while (p < _end && !done) {
+            const std::uint8_t c = *p++;
+            const bool escaped = previous == '\\';
+            if (c == open && !escaped)
+                ++depth;
+            else if (c == close && !escaped)
+                --depth;
+            previous = c;
+            done = depth == 0;
+        }
+        append(out, _cursor, p);
+        _cursor = p;
+        if (done || !fill(1))
+            return out.size();
+    }
+}
+
+std::size_t MemoryParser::readLiteralString(Bytes &out) {
+    out.clear();
+    LiteralString literal;
+    for (;;) {
+        const std::uint8_t *p = _cursor;
+        bool done = false;
+        while (p < _end && !done)
+            done = literal.step(*p++);
+        append(out, _cursor, p);
+        _cursor = p;
+        if (done || !fill(1))
+            return out.size();
+    }
+}
+
+std::size_t MemoryParser::readArray(Bytes &out) {
+    out.clear();
+    // A "<" counts as the start of a hexadecimal string unless another "<" follows it; when it
+    // is the last byte of the window, the next window's first byte decides.
+    enum class Mode { Array, Literal, Hexadecimal, AfterLess };
+    Mode mode = Mode::Array;
+    LiteralString literal;
+    std::size_t depth = 0;
+    for (;;) {
+        const std::uint8_t *p = _cursor;
+        bool done = false;
+        while (p < _end && !done) {
+            const std::uint8_t c = *p;
+            switch (mode) {
+            case Mode::Literal:
+                ++p;
+                if (literal.step(c))
+                    mode = Mode::Array;
+                continue;
+            case Mode::Hexadecimal:
+                ++p;
+                if (c == '>')
+                    mode = Mode::Array;
+                continue;
+            case Mode::AfterLess:
+                // The "<" before was a plain byte when this is "<"; this byte is then read again.
+                mode = c == '<' ? Mode::Array : Mode::Hexadecimal;
+                continue;
+            case Mode::Array:
+                break;
+            }
+            if (c == '(') {
+                literal = LiteralString{};
+                literal.step(c);
+                mode = Mode::Literal;
+                ++p;
+            } else if (c == '<') {
+                ++p;
+                if (p < _end)
+                    mode = *p == '<' ? Mode::Array : Mode::Hexadecimal;
+                else
+                    mode = Mode::AfterLess;
+            } else {
+                if (c == '[')
+                    ++depth;
+                else if (c == ']')
+                    --depth;
+                ++p;
+                done = depth == 0;
+            }
+        }
+        append(out, _cursor, p);
+        _cursor = p;
+        if (done || !fill(1))
+            return out.size();
+    }
+}
+
+void MemoryParser::skipDictionary() {
+    // "<<" and ">>" count only when doubled; a pair split by the window's end is decided by the
+    // first byte of the next window.
+    enum class Mode { Dictionary, Literal, Hexadecimal, AfterLess, AfterGreater };
+    Mode mode = Mode::Dictionary;
+    LiteralString literal;
+    std::size_t open = 0;
+    for (;;) {
+        const std::uint8_t *p = _cursor;
+        bool done = false;
+        while (p < _end && !done) {
+            const std::uint8_t c = *p;
+            switch (mode) {
+            case Mode::Literal:
+                ++p;
+                if (literal.step(c))
+                    mode = Mode::Dictionary;
+                continue;
+            case Mode::Hexadecimal:
+                ++p;
+                if (c == '>')
+                    mode = Mode::Dictionary;
+                continue;
+            case Mode::AfterLess:
+                if (c == '<') {
+                    ++open;
+                    ++p;
+                    mode = Mode::Dictionary;
+                } else {
+                    mode = Mode::Hexadecimal;
+                }
+                continue;
+            case Mode::AfterGreater:
+                mode = Mode::Dictionary;
+                if (c == '>') {
+                    ++p;
+                    done = --open == 0;
+                }
+                continue;
+            case Mode::Dictionary:
+                break;
+            }
+            ++p;
+            if (c == '(') {
+                literal = LiteralString{};
+                literal.step(c);
+                mode = Mode::Literal;
+            } else if (c == '<' || c == '>') {
+                mode = c == '<' ? Mode::AfterLess : Mode::AfterGreater;
+            }
+        }
+        _cursor = p;
+        if (done || !fill(1))
+            return;
+    }
+}
+
+std::size_t MemoryParser::readBytes(std::size_t count, Bytes &out) {
+    out.clear();
+    if (_whole) {
+        const std::size_t n = std::min(count, static_cast<std::size_t>(_end - _cursor));
+        out.assign(_cursor, _cursor + n);
+        _cursor += n;
+        return n;
+    }
+    out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, _size - offset())));
+    while (out.size() < count && fill(1)) {
+        const std::size_t n =
+            std::min(count - out.size(), static_cast<std::size_t>(_end - _cursor));
+        append(out, _cursor, _cursor + n);
+        _cursor += n;
+    }
     return out.size();
 }
 
-std::size_t MemoryParser::readUntilDelimiter(std::vector<std::uint8_t> &out) {
-    out.clear();
-    const std::uint8_t *start = _cursor;
-    const std::size_t n = skipUntil(">/");
-    out.assign(start, start + n);
-    return n;
+bool MemoryParser::readUnsigned(std::uint64_t &value) {
+    skipWhile(characters::kCSpace);
+    IntegerText number;
+    while (fill(1)) {
+        const std::size_t digits = number.appendDigits(
+            std::span<const std::uint8_t>(_cursor, static_cast<std::size_t>(_end - _cursor)));
+        _cursor += digits;
+        if (_cursor < _end)
+            break;
+    }
+    if (!number.hasDigits())
+        return false;
+    value = number.magnitude();
+    return true;
 }
 
 int MemoryParser::scan(std::size_t maxLength, const char *format,
-                       std::initializer_list<ScanTarget> targets) const {
-    return scanAt(_cursor, maxLength, format, targets);
-}
-
-int MemoryParser::scanAt(const std::uint8_t *position, std::size_t maxLength, const char *format,
-                         std::initializer_list<ScanTarget> targets) const {
+                       std::initializer_list<ScanTarget> targets) {
     if (!_isOpen)
         return -1;
-    const std::uint8_t *start = position;
-    if (address(start) < address(_begin))
-        start = _begin;
-    if (address(start) > address(_end))
-        start = _end;
-    const auto available = static_cast<std::size_t>(_end - start);
-    const std::size_t window = (maxLength != 0 && maxLength <= available) ? maxLength : available;
-    return scanText(std::string_view(reinterpret_cast<const char *>(start), window), format,
+    fill(maxLength);
+    const std::size_t window = std::min(maxLength, static_cast<std::size_t>(_end - _cursor));
+    return scanText(std::string_view(reinterpret_cast<const char *>(_cursor), window), format,
                     targets);
+}
+
+int MemoryParser::scanAt(std::uint64_t position, std::size_t maxLength, const char *format,
+                         std::initializer_list<ScanTarget> targets) {
+    const std::uint64_t kept = offset();
+    seek(position);
+    const int result = scan(maxLength, format, targets);
+    seek(kept);
+    return result;
 }
 
 int MemoryParser::scanText(std::string_view text, const char *format,
@@ -236,12 +469,12 @@ int MemoryParser::scanText(std::string_view text, const char *format,
     auto target = targets.begin();
     const auto inputFailure = [&] { return completed == 0 ? -1 : assigned; };
     const auto skipSpace = [&] {
-        while (pos < text.size() && isCSpace(text[pos]))
+        while (pos < text.size() && characters::kCSpace.contains(text[pos]))
             ++pos;
     };
 
     for (const char *f = format; *f != '\0'; ++f) {
-        if (isCSpace(*f)) {
+        if (characters::kCSpace.contains(*f)) {
             skipSpace();
             continue;
         }
@@ -264,17 +497,10 @@ int MemoryParser::scanText(std::string_view text, const char *format,
             skipSpace();
             if (pos >= text.size())
                 return inputFailure();
-            const bool negative = text[pos] == '-';
-            std::size_t digitsStart = pos + ((text[pos] == '-' || text[pos] == '+') ? 1 : 0);
-            std::size_t digitsEnd = digitsStart;
-            while (digitsEnd < text.size() && text[digitsEnd] >= '0' && text[digitsEnd] <= '9')
-                ++digitsEnd;
-            if (digitsEnd == digitsStart)
-                return digitsStart >= text.size() ? inputFailure() : assigned;
-            const std::uint64_t value =
-                convertUnsigned(text.substr(digitsStart, digitsEnd - digitsStart), negative,
-                                wide ? UINT64_MAX : UINT32_MAX);
-            pos = digitsEnd;
+            const IntegerText number = IntegerText::read(text, pos);
+            if (!number.hasDigits())
+                return number.digitsAt() >= text.size() ? inputFailure() : assigned;
+            const std::uint64_t value = number.toUnsigned(wide ? UINT64_MAX : UINT32_MAX);
             if (!suppress) {
                 if (target == targets.end())
                     return assigned;
@@ -312,15 +538,15 @@ int MemoryParser::scanText(std::string_view text, const char *format,
     return assigned;
 }
 
-std::uint64_t MemoryParser::findXrefOffset() const {
+std::uint64_t MemoryParser::findXrefOffset() {
     constexpr std::uint64_t notFound = UINT64_MAX;
     if (!_isOpen)
         return notFound;
-    const std::uint8_t *windowStart =
-        _size > limits::kStartxrefWindow ? _end - limits::kStartxrefWindow : _begin;
+    const std::uint64_t windowStart =
+        _size > limits::kStartxrefWindow ? _size - limits::kStartxrefWindow : 0;
     constexpr std::string_view keyword = "startxref";
-    const std::uint8_t *found = findLast(keyword, windowStart, _end);
-    if (found == _end || found + keyword.size() >= _end)
+    const std::uint64_t found = findLast(keyword, windowStart, _size);
+    if (found == _size || found + keyword.size() >= _size)
         return notFound;
     std::uint64_t offset = notFound;
     scanAt(found + keyword.size(), limits::kScanWindow, "%Iu", {&offset});

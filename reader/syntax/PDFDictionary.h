@@ -1,8 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,7 +20,7 @@ namespace vellumtag {
 // as unsigned bytes, a prefix before its extensions (std::string's ordering).
 class PDFDictionary {
 public:
-    using Map = std::map<std::string, PDFValue>;
+    using Map = std::map<std::string, PDFValue, std::less<>>;
     static constexpr std::uint64_t kAtCursor = UINT64_MAX;
 
     // Enters every entry of the next dictionary at or after offset (kAtCursor: the parser's
@@ -29,27 +29,34 @@ public:
     // Parses the one value at the cursor and enters it under key. Always 0.
     PDFResult parseValue(MemoryParser &parser, const std::string &key);
 
-    std::u16string getString(const std::string &key, std::u16string_view fallback) const;
-    std::int32_t getInt(const std::string &key, std::int32_t fallback) const;
+    std::u16string getString(std::string_view key, std::u16string_view fallback) const;
+    // The text read as wcstol reads base 10 with a 32-bit long; fallback when missing.
+    std::int32_t getInt(std::string_view key, std::int32_t fallback) const;
     // UINT64_MAX when missing; otherwise getInt's value taken as unsigned 32-bit.
-    std::uint64_t getUInt(const std::string &key) const;
-    void getUIntArray(const std::string &key, std::vector<std::uint32_t> &out) const;
-    Bytes getBytes(const std::string &key) const;
+    std::uint64_t getUInt(std::string_view key) const;
+    // Appends the numbers of the text as stream extraction of unsigned 32-bit values reads
+    // them, up to the first that does not read; nothing when the key is missing.
+    void getUIntArray(std::string_view key, std::vector<std::uint32_t> &out) const;
+    // Every code unit of the text narrowed to its low byte; empty when missing.
+    Bytes getBytes(std::string_view key) const;
 
     // Copies every entry of other, overwriting the entries already present.
     void merge(const PDFDictionary &other);
     // Enters value unless key is present; true when it was entered.
-    bool insert(const std::string &key, PDFValue value) {
-        return _entries.try_emplace(key, std::move(value)).second;
+    bool insert(std::string key, PDFValue value) {
+        return _entries.try_emplace(std::move(key), std::move(value)).second;
     }
-    void set(const std::string &key, PDFValue value) { _entries[key] = std::move(value); }
-    void erase(const std::string &key) { _entries.erase(key); }
+    void set(std::string key, PDFValue value) { _entries[std::move(key)] = std::move(value); }
+    void erase(std::string_view key) {
+        if (const auto it = _entries.find(key); it != _entries.end())
+            _entries.erase(it);
+    }
     void clear() { _entries.clear(); }
-    const PDFValue *find(const std::string &key) const {
+    const PDFValue *find(std::string_view key) const {
         const auto it = _entries.find(key);
         return it == _entries.end() ? nullptr : &it->second;
     }
-    bool contains(const std::string &key) const { return _entries.count(key) != 0; }
+    bool contains(std::string_view key) const { return _entries.find(key) != _entries.end(); }
     std::size_t size() const { return _entries.size(); }
     bool empty() const { return _entries.empty(); }
     Map::const_iterator begin() const { return _entries.begin(); }
@@ -72,17 +79,5 @@ private:
 
     Map _entries;
 };
-
-// Resolves the escapes of a literal string's content (ISO 32000-1, 7.3.4.2) and decodes the
-// bytes with bytesToText; trims when asked. Always 0.
-PDFResult unescapeLiteral(std::span<const std::uint8_t> bytes, std::u16string &out, bool trim);
-// Decodes the content between "<" and ">" of a hexadecimal string. Always 0.
-PDFResult decodeHexString(std::span<const std::uint8_t> bytes, std::u16string &out);
-// The value of a hexadecimal digit byte, or -1 for any other byte.
-int hexValue(std::uint8_t c);
-// UTF-16BE after an FE FF mark, otherwise one code unit per byte.
-void bytesToText(std::span<const std::uint8_t> bytes, std::u16string &out);
-// Removes space, CR, LF and tab from both ends.
-void trimText(std::u16string &text);
 
 } // namespace vellumtag

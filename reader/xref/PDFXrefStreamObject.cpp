@@ -5,15 +5,13 @@
 #include <cstring>
 
 #include "syntax/Limits.h"
+#include "syntax/PDFNames.h"
 
 namespace vellumtag {
 
-PDFResult PDFXrefStreamObject::load(MemoryParser &parser) {
-    const PDFResult result = PDFObject::read(parser, kAtCursor);
-    if (result != PDFResult::Ok)
-        return result;
-
-    _dictionary.getUIntArray("W", _widths);
+PDFResult PDFXrefStreamObject::load(const PDFDictionary &dictionary, Bytes data) {
+    _data = std::move(data);
+    dictionary.getUIntArray(names::kW, _widths);
     if (_widths.size() < 2)
         return PDFResult::Unspecified;
     std::uint32_t sum = 0;
@@ -24,7 +22,7 @@ PDFResult PDFXrefStreamObject::load(MemoryParser &parser) {
     }
 
     // ISO 32000-1, 7.4.4.4: only "no prediction" and PNG Up are produced for these streams.
-    _predictor = _dictionary.getInt("DecodeParms.Predictor", 1);
+    _predictor = dictionary.getInt(names::kDecodeParmsPredictor, 1);
     std::uint32_t position = _predictor == 12 ? 1 : 0;
     for (std::size_t field = 0; field < _rowFieldStart.size() && field < _widths.size(); ++field) {
         _rowFieldStart[field] = position;
@@ -38,37 +36,24 @@ PDFResult PDFXrefStreamObject::load(MemoryParser &parser) {
     if (_predictor != 12)
         return PDFResult::Unspecified;
     _rowWidth = sum + 1;
+    // Rows that do not fill the data do not match /W: the stream's structure is not one we know.
     if (_data.size() % _rowWidth != 0)
-        return PDFResult::EncryptionUnsupported;
+        return PDFResult::Unspecified;
     // Each byte adds the one above it; the first row and every tag byte stay as they are.
-    std::uint8_t *const data = _data.data();
+    std::uint8_t *const bytes = _data.data();
     for (std::size_t row = _rowWidth; row < _data.size(); row += _rowWidth) {
-        const std::uint8_t *above = data + row - _rowWidth;
+        const std::uint8_t *above = bytes + row - _rowWidth;
         for (std::size_t i = row + 1; i < row + _rowWidth; ++i)
-            data[i] = static_cast<std::uint8_t>(data[i] + above[i - row]);
+            bytes[i] = static_cast<std::uint8_t>(bytes[i] + above[i - row]);
     }
     return PDFResult::Ok;
-}
-
-std::uint64_t PDFXrefStreamObject::getField(std::uint64_t row, std::size_t field) const {
-    if (field >= _widths.size())
-        return 0;
-    std::uint64_t start = row * _rowWidth + (_predictor == 12 ? 1 : 0);
-    for (std::size_t i = 0; i < field; ++i)
-        start += _widths[i];
-    const std::uint64_t width = _widths[field];
-    if (width == 0 || start + width > _data.size())
-        return 0;
-    std::uint64_t value = 0;
-    for (std::uint64_t i = 0; i < width; ++i)
-        value = (value << 8) | _data[static_cast<std::size_t>(start + i)];
-    return value;
 }
 
 void PDFXrefStreamObject::getRows(std::uint64_t first, std::span<RowFields> out) const {
     const std::uint8_t *const data = _data.data();
     const std::uint64_t size = _data.size();
-    // getField's reading of one field, from what load worked out about its place in a row.
+    // One field read byte by byte, from what load worked out about its place in a row; nothing
+    // of it is read beyond the data.
     const auto read = [data, size](std::uint64_t start, std::uint32_t width) {
         std::uint64_t value = 0;
         if (width == 0 || start + width > size)

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+
+#include "syntax/MemoryParser.h"
+#include "syntax/PDFDictionary.h"
+#include "syntax/PDFResult.h"
+
+namespace vellumtag {
+
+// Undoes a document's encryption for the objects that are read (ISO 32000-1, 7.6): the data of
+// a stream and the strings of a dictionary, each keyed by the object they were read from. The
+// security layer implements it; objects only see this.
+class Decryptor {
+public:
+    virtual PDFResult decryptStream(Bytes &bytes, std::uint32_t objectNumber,
+                                    std::uint32_t generation) const = 0;
+    virtual PDFResult decryptStrings(PDFDictionary &dictionary, std::uint32_t objectNumber,
+                                     std::uint32_t generation) const = 0;
+
+protected:
+    ~Decryptor() = default;
+};
+
+} // namespace vellumtag
