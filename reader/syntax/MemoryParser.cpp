@@ -40,7 +40,50 @@ struct LiteralString {
     }
 };
 
+// A string inside an array or a dictionary, stepped over so that the brackets and angle
+// brackets in it do not count: a literal string, or a hexadecimal string up to its ">".
+struct InnerString {
+    enum class Kind { None, Literal, Hexadecimal };
+    Kind kind = Kind::None;
+    LiteralString literal;
+
+    void startLiteral() {
+        kind = Kind::Literal;
+        literal = LiteralString{};
+        literal.step('(');
+    }
+    void startHexadecimal() { kind = Kind::Hexadecimal; }
+    // Takes c when inside a string, and says so.
+    bool step(std::uint8_t c) {
+        if (kind == Kind::Literal) {
+            if (literal.step(c))
+                kind = Kind::None;
+            return true;
+        }
+        if (kind == Kind::Hexadecimal) {
+            if (c == '>')
+                kind = Kind::None;
+            return true;
+        }
+        return false;
+    }
+};
+
 } // namespace
+
+template <class Consume> std::size_t MemoryParser::consumeWindows(Consume consume, Bytes *out) {
+    for (;;) {
+        const std::uint8_t *p = _cursor;
+        bool done = false;
+        while (p < _end && !done)
+            done = consume(p, _end);
+        if (out != nullptr)
+            append(*out, _cursor, p);
+        _cursor = p;
+        if (done || !fill(1))
+            return out != nullptr ? out->size() : 0;
+    }
+}
 
 void MemoryParser::attach(ByteSource &source) {
     detach();
@@ -253,15 +296,11 @@ std::size_t MemoryParser::skipPast(std::string_view needle, std::size_t window) 
 
 std::size_t MemoryParser::readBalanced(Bytes &out, std::uint8_t open, std::uint8_t close) {
     out.clear();
-    if (!fill(1))
-        return 0;
     // Only the single byte before a delimiter is looked at for an escaping backslash.
     int depth = 0;
     int previous = -1;
-    for (;;) {
-        const std::uint8_t *p = _cursor;
-        bool done = false;
-        while (p < _end && !done) {
+    return consumeWindows(
+        [&](const std::uint8_t *&p, const std::uint8_t *) {
             const std::uint8_t c = *p++;
             const bool escaped = previous == '\\';
             if (c == open && !escaped)
@@ -269,143 +308,91 @@ std::size_t MemoryParser::readBalanced(Bytes &out, std::uint8_t open, std::uint8
             else if (c == close && !escaped)
                 --depth;
             previous = c;
-            done = depth == 0;
-        }
-        append(out, _cursor, p);
-        _cursor = p;
-        if (done || !fill(1))
-            return out.size();
-    }
+            return depth == 0;
+        },
+        &out);
 }
 
 std::size_t MemoryParser::readLiteralString(Bytes &out) {
     out.clear();
     LiteralString literal;
-    for (;;) {
-        const std::uint8_t *p = _cursor;
-        bool done = false;
-        while (p < _end && !done)
-            done = literal.step(*p++);
-        append(out, _cursor, p);
-        _cursor = p;
-        if (done || !fill(1))
-            return out.size();
-    }
+    return consumeWindows(
+        [&](const std::uint8_t *&p, const std::uint8_t *) { return literal.step(*p++); }, &out);
 }
 
 std::size_t MemoryParser::readArray(Bytes &out) {
     out.clear();
-    // A "<" counts as the start of a hexadecimal string unless another "<" follows it; when it
-    // is the last byte of the window, the next window's first byte decides.
-    enum class Mode { Array, Literal, Hexadecimal, AfterLess };
-    Mode mode = Mode::Array;
-    LiteralString literal;
+    // A "<" starts a hexadecimal string unless another "<" follows it; when it is the last byte
+    // of the window, the next window's first byte decides.
+    InnerString inner;
+    bool afterLess = false;
     std::size_t depth = 0;
-    for (;;) {
-        const std::uint8_t *p = _cursor;
-        bool done = false;
-        while (p < _end && !done) {
+    return consumeWindows(
+        [&](const std::uint8_t *&p, const std::uint8_t *end) {
             const std::uint8_t c = *p;
-            switch (mode) {
-            case Mode::Literal:
-                ++p;
-                if (literal.step(c))
-                    mode = Mode::Array;
-                continue;
-            case Mode::Hexadecimal:
-                ++p;
-                if (c == '>')
-                    mode = Mode::Array;
-                continue;
-            case Mode::AfterLess:
-                // The "<" before was a plain byte when this is "<"; this byte is then read again.
-                mode = c == '<' ? Mode::Array : Mode::Hexadecimal;
-                continue;
-            case Mode::Array:
-                break;
+            if (afterLess) {
+                // The "<" before was a plain byte when this is "<"; this byte is read again.
+                afterLess = false;
+                if (c != '<')
+                    inner.startHexadecimal();
+                return false;
             }
+            ++p;
+            if (inner.step(c))
+                return false;
             if (c == '(') {
-                literal = LiteralString{};
-                literal.step(c);
-                mode = Mode::Literal;
-                ++p;
+                inner.startLiteral();
             } else if (c == '<') {
-                ++p;
-                if (p < _end)
-                    mode = *p == '<' ? Mode::Array : Mode::Hexadecimal;
-                else
-                    mode = Mode::AfterLess;
+                if (p == end)
+                    afterLess = true;
+                else if (*p != '<')
+                    inner.startHexadecimal();
             } else {
                 if (c == '[')
                     ++depth;
                 else if (c == ']')
                     --depth;
-                ++p;
-                done = depth == 0;
+                return depth == 0;
             }
-        }
-        append(out, _cursor, p);
-        _cursor = p;
-        if (done || !fill(1))
-            return out.size();
-    }
+            return false;
+        },
+        &out);
 }
 
 void MemoryParser::skipDictionary() {
     // "<<" and ">>" count only when doubled; a pair split by the window's end is decided by the
     // first byte of the next window.
-    enum class Mode { Dictionary, Literal, Hexadecimal, AfterLess, AfterGreater };
-    Mode mode = Mode::Dictionary;
-    LiteralString literal;
+    InnerString inner;
+    int after = 0; // the "<" or ">" just before, when it may start a pair
     std::size_t open = 0;
-    for (;;) {
-        const std::uint8_t *p = _cursor;
-        bool done = false;
-        while (p < _end && !done) {
+    consumeWindows(
+        [&](const std::uint8_t *&p, const std::uint8_t *) {
             const std::uint8_t c = *p;
-            switch (mode) {
-            case Mode::Literal:
-                ++p;
-                if (literal.step(c))
-                    mode = Mode::Dictionary;
-                continue;
-            case Mode::Hexadecimal:
-                ++p;
-                if (c == '>')
-                    mode = Mode::Dictionary;
-                continue;
-            case Mode::AfterLess:
-                if (c == '<') {
-                    ++open;
+            if (after != 0) {
+                const bool pair = c == after;
+                const bool opening = after == '<';
+                after = 0;
+                if (pair) {
                     ++p;
-                    mode = Mode::Dictionary;
-                } else {
-                    mode = Mode::Hexadecimal;
+                    if (opening)
+                        ++open;
+                    else
+                        return --open == 0;
+                } else if (opening) {
+                    inner.startHexadecimal();
                 }
-                continue;
-            case Mode::AfterGreater:
-                mode = Mode::Dictionary;
-                if (c == '>') {
-                    ++p;
-                    done = --open == 0;
-                }
-                continue;
-            case Mode::Dictionary:
-                break;
+                return false;
             }
             ++p;
-            if (c == '(') {
-                literal = LiteralString{};
-                literal.step(c);
-                mode = Mode::Literal;
-            } else if (c == '<' || c == '>') {
-                mode = c == '<' ? Mode::AfterLess : Mode::AfterGreater;
-            }
-        }
-        _cursor = p;
-        if (done || !fill(1))
-            return;
-    }
+            if (inner.step(c))
+                return false;
+            if (c == '(')
+                inner.startLiteral();
+            else if (c == '<' || c == '>')
+                after = c;
+            return false;
+        },
+        nullptr);
 }
 
 std::size_t MemoryParser::readBytes(std::size_t count, Bytes &out) {

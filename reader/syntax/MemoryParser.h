@@ -143,6 +143,10 @@ private:
     void load(std::uint64_t offset, std::size_t length);
     template <class Out> std::size_t pass(const CharacterClass &set, bool member, Out *out);
     bool startsWithAcrossWindows(std::string_view prefix);
+    // Hands the bytes from the cursor on to consume(position, window end) window by window until
+    // it returns true; it moves the position over what it takes. Copies what it took into out
+    // when given, and returns out's size.
+    template <class Consume> std::size_t consumeWindows(Consume consume, Bytes *out);
 
     ByteSource *_source = nullptr;
     const std::uint8_t *_cursor = nullptr;
