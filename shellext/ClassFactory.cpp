@@ -1,32 +1,12 @@
 #include "ClassFactory.h"
 
-#include <shlwapi.h>
-
 #include "ComGuard.h"
 #include "ModuleCount.h"
 #include "PropertyExtension.h"
 
 namespace vellumtag {
 
-ClassFactory::ClassFactory() noexcept { ModuleCount::increment(); }
-
-ClassFactory::~ClassFactory() { ModuleCount::decrement(); }
-
-IFACEMETHODIMP ClassFactory::QueryInterface(REFIID riid, void **ppv) {
-    static const QITAB kInterfaces[] = {{&IID_IClassFactory, 0}, {nullptr, 0}};
-    return QISearch(this, kInterfaces, riid, ppv);
-}
-
-IFACEMETHODIMP_(ULONG) ClassFactory::AddRef() {
-    return static_cast<ULONG>(InterlockedIncrement(&_refCount));
-}
-
-IFACEMETHODIMP_(ULONG) ClassFactory::Release() {
-    const LONG count = InterlockedDecrement(&_refCount);
-    if (count == 0)
-        delete this;
-    return static_cast<ULONG>(count);
-}
+const QITAB ClassFactory::kInterfaces[] = {QITABENT(ClassFactory, IClassFactory), {nullptr, 0}};
 
 IFACEMETHODIMP ClassFactory::CreateInstance(IUnknown *outer, REFIID riid, void **ppv) {
     return guardedCall([&]() -> HRESULT {
@@ -34,11 +14,7 @@ IFACEMETHODIMP ClassFactory::CreateInstance(IUnknown *outer, REFIID riid, void *
             *ppv = nullptr;
         if (outer != nullptr)
             return CLASS_E_NOAGGREGATION;
-        // The query's reference is the caller's; a failed query destroys the object here.
-        auto *extension = new PropertyExtension();
-        const HRESULT hr = extension->QueryInterface(riid, ppv);
-        extension->Release();
-        return hr;
+        return PropertyExtension::Create(riid, ppv);
     });
 }
 

@@ -31,11 +31,7 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID *ppv) {
             *ppv = nullptr;
         if (!IsEqualCLSID(rclsid, kPropertyExtensionClassId))
             return CLASS_E_CLASSNOTAVAILABLE;
-        // The query's reference is the caller's; a failed query frees the factory here.
-        auto *factory = new ClassFactory();
-        const HRESULT hr = factory->QueryInterface(riid, ppv);
-        factory->Release();
-        return hr;
+        return ClassFactory::Create(riid, ppv);
     });
 }
 

@@ -1,7 +1,6 @@
 #include "PropertyExtension.h"
 
 #include <objbase.h>
-#include <shlwapi.h>
 
 #include <algorithm>
 #include <cstring>
@@ -10,7 +9,6 @@
 
 #include "ComGuard.h"
 #include "MetadataDate.h"
-#include "ModuleCount.h"
 #include "PDFDocument.h"
 #include "PropertyTable.h"
 
@@ -58,8 +56,14 @@ PROPVARIANT makeValue(const PropertyRow &row, const std::u16string &text) {
 
 } // namespace
 
+const QITAB PropertyExtension::kInterfaces[] = {
+    QITABENT(PropertyExtension, IPropertyStore),
+    QITABENT(PropertyExtension, IInitializeWithFile),
+    QITABENT(PropertyExtension, IPropertyStoreCapabilities),
+    {nullptr, 0},
+};
+
 PropertyExtension::PropertyExtension() noexcept {
-    ModuleCount::increment();
     _comInitialized = SUCCEEDED(CoInitialize(nullptr));
 }
 
@@ -69,33 +73,6 @@ PropertyExtension::~PropertyExtension() {
             _store->Release();
         CoUninitialize();
     }
-    ModuleCount::decrement();
-}
-
-IFACEMETHODIMP PropertyExtension::QueryInterface(REFIID riid, void **ppv) {
-    const auto offsetOf = [this](const void *face) {
-        return static_cast<int>(static_cast<const char *>(face) -
-                                reinterpret_cast<const char *>(this));
-    };
-    const QITAB interfaces[] = {
-        {&IID_IPropertyStore, offsetOf(static_cast<IPropertyStore *>(this))},
-        {&IID_IInitializeWithFile, offsetOf(static_cast<IInitializeWithFile *>(this))},
-        {&IID_IPropertyStoreCapabilities,
-         offsetOf(static_cast<IPropertyStoreCapabilities *>(this))},
-        {nullptr, 0},
-    };
-    return QISearch(this, interfaces, riid, ppv);
-}
-
-IFACEMETHODIMP_(ULONG) PropertyExtension::AddRef() {
-    return static_cast<ULONG>(InterlockedIncrement(&_refCount));
-}
-
-IFACEMETHODIMP_(ULONG) PropertyExtension::Release() {
-    const LONG count = InterlockedDecrement(&_refCount);
-    if (count == 0)
-        delete this;
-    return static_cast<ULONG>(count);
 }
 
 IFACEMETHODIMP PropertyExtension::GetCount(DWORD *count) {

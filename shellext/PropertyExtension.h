@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <propsys.h>
+#include <shlwapi.h>
+
+#include "ComObject.h"
 
 namespace vellumtag {
 
@@ -16,17 +19,10 @@ inline constexpr CLSID kPropertyExtensionClassId = {
 // the file and keeps up to twelve properties in a memory property store marked read-only;
 // the file is closed before Initialize returns. Every change is refused. A live object holds
 // one module count and one CoInitialize, both given back when it is destroyed.
-class PropertyExtension final : public IPropertyStore,
-                                public IInitializeWithFile,
-                                public IPropertyStoreCapabilities {
+class PropertyExtension final : public ComObject<PropertyExtension, IPropertyStore,
+                                                 IInitializeWithFile, IPropertyStoreCapabilities> {
 public:
     PropertyExtension() noexcept;
-    PropertyExtension(const PropertyExtension &) = delete;
-    PropertyExtension &operator=(const PropertyExtension &) = delete;
-
-    IFACEMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
-    IFACEMETHODIMP_(ULONG) AddRef() override;
-    IFACEMETHODIMP_(ULONG) Release() override;
 
     IFACEMETHODIMP GetCount(DWORD *count) override;
     IFACEMETHODIMP GetAt(DWORD index, PROPERTYKEY *key) override;
@@ -39,13 +35,14 @@ public:
     IFACEMETHODIMP IsPropertyWritable(REFPROPERTYKEY key) override;
 
 private:
+    friend ComObject;
+    static const QITAB kInterfaces[];
     ~PropertyExtension();
 
     HRESULT initialize(LPCWSTR path, DWORD mode);
     void storeProperties(const PDFDictionary &values);
 
     IPropertyStoreCache *_store = nullptr;
-    LONG _refCount = 1;
     bool _comInitialized = false;
     bool _initializeCalled = false;
 

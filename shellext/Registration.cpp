@@ -1,9 +1,11 @@
 #include "Registration.h"
 
 #include <objbase.h>
-#include <strsafe.h>
 
 #include "PropertyExtension.h"
+
+// Last: its macros would rename functions that shlwapi.h, included above, declares.
+#include <strsafe.h>
 
 namespace vellumtag {
 
