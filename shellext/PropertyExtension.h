@@ -9,16 +9,15 @@
 
 namespace vellumtag {
 
-class PDFDictionary;
-
 // The class identifier under which the server registers PropertyExtension.
 inline constexpr CLSID kPropertyExtensionClassId = {
     0x2DA4840E, 0xF01A, 0x44AB, {0x94, 0x86, 0x49, 0xBD, 0x7C, 0xC7, 0x51, 0x79}};
 
 // The shell's read-only property handler for one PDF file. Initialize, callable once, reads
-// the file and keeps up to twelve properties in a memory property store marked read-only;
-// the file is closed before Initialize returns. Every change is refused. A live object holds
-// one module count and one CoInitialize, both given back when it is destroyed.
+// the file and keeps up to twelve properties in a memory property store marked read-only
+// (StoreProperties); the file is closed before Initialize returns. Every change is refused.
+// A live object holds one module count and one CoInitialize, both given back when it is
+// destroyed.
 class PropertyExtension final : public ComObject<PropertyExtension, IPropertyStore,
                                                  IInitializeWithFile, IPropertyStoreCapabilities> {
 public:
@@ -40,13 +39,10 @@ private:
     ~PropertyExtension();
 
     HRESULT initialize(LPCWSTR path, DWORD mode);
-    void storeProperties(const PDFDictionary &values);
 
     IPropertyStoreCache *_store = nullptr;
     bool _comInitialized = false;
     bool _initializeCalled = false;
-
-    friend struct PropertyExtensionProbe;
 };
 
 } // namespace vellumtag

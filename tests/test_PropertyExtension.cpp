@@ -11,7 +11,9 @@
 
 #include "ClassFactory.h"
 #include "MetadataDate.h"
+#include "PDFDocument.h"
 #include "PropertyExtension.h"
+#include "PropertyValues.h"
 #include "TestSupport.h"
 #include "WindowsTestSupport.h"
 
@@ -31,13 +33,6 @@ void *operator new(std::size_t size) {
 }
 void operator delete(void *memory) noexcept { HeapFree(GetProcessHeap(), 0, memory); }
 void operator delete(void *memory, std::size_t) noexcept { HeapFree(GetProcessHeap(), 0, memory); }
-
-namespace vellumtag {
-// The store behind the handler, to read the state of its values.
-struct PropertyExtensionProbe {
-    static IPropertyStoreCache *store(PropertyExtension &handler) { return handler._store; }
-};
-} // namespace vellumtag
 
 namespace {
 
@@ -201,13 +196,22 @@ TEST(PropertyExtension, StoresWhatTheDocumentHoldsReadOnly) {
                              .object(1, "<< /Type /Catalog >>")
                              .object(2, std::string("<< ") + c.info + " >>")
                              .build("/Root 1 0 R /Info 2 0 R");
+        const auto path = dir.write("info.pdf", pdf);
         Handler handler;
-        ASSERT_EQ(handler.initialize(dir.write("info.pdf", pdf)), S_OK) << c.what;
+        ASSERT_EQ(handler.initialize(path), S_OK) << c.what;
         EXPECT_EQ(handler.values(), c.values) << c.what;
+
+        // The handler's values come from StoreProperties: into a store of the test's own, it
+        // puts the same values, each marked read-only.
+        PDFDocument document;
+        ASSERT_EQ(document.load(path), PDFResult::Ok) << c.what;
+        ComRef<IPropertyStoreCache> store;
+        ASSERT_EQ(PSCreateMemoryPropertyStore(IID_IPropertyStoreCache, store.put()), S_OK);
+        StoreProperties(*store.get(), document.values());
+        EXPECT_EQ(readAll(*store.get()).values, c.values) << c.what;
         for (const auto &row : kPropertyTable) {
             PSC_STATE state = PSC_NORMAL;
-            PropertyExtensionProbe::store(*handler.object)
-                ->GetState(toPlatformKey(row.key), &state);
+            store->GetState(toPlatformKey(row.key), &state);
             if (c.values.count(std::string(row.canonicalName)) != 0) {
                 EXPECT_EQ(state, PSC_READONLY) << c.what << " " << row.canonicalName;
             }
