@@ -21,9 +21,12 @@ HRESULT FormatKeyPath(std::span<wchar_t> buffer, const wchar_t *format, const wc
 // creating the key when needed. The data are the text's code units without the terminator.
 HRESULT WriteRegistryString(const wchar_t *keyPath, const wchar_t *valueName, const wchar_t *text);
 
-// The registration of the DLL loaded as module; the first failing step's result ends it.
+// The registration of the DLL loaded as module, one row of values after the other; the first
+// failing step's result ends it.
 HRESULT RegisterServer(HMODULE module);
-// Removes the whole class key; 0x80070002 when the class is not registered.
+// Deletes the rows that RegisterServer writes, last first, and with the class key's own row
+// the class key and all below it. Every row is tried; the result is the first failure's,
+// 0x80070002 when the class is not registered.
 HRESULT UnregisterServer(HMODULE module);
 
 } // namespace vellumtag

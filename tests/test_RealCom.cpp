@@ -179,9 +179,19 @@ TEST(Unregistered, NothingLeftAndUnregisteringAgainFails) {
 
     const HMODULE module = LoadLibraryW(hostPath(VELLUMTAG_PACKAGE_DLL).c_str());
     ASSERT_NE(module, nullptr);
-    const auto unregister = reinterpret_cast<HRESULT(WINAPI *)()>(
-        reinterpret_cast<void (*)()>(GetProcAddress(module, "DllUnregisterServer")));
+    const auto entry = [module](const char *name) {
+        return reinterpret_cast<HRESULT(WINAPI *)()>(
+            reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+    };
+    const auto registerServer = entry("DllRegisterServer");
+    const auto unregister = entry("DllUnregisterServer");
+    ASSERT_NE(registerServer, nullptr);
     ASSERT_NE(unregister, nullptr);
+    EXPECT_EQ(unregister(), static_cast<HRESULT>(0x80070002));
+    // The exact results, which regsvr32 reduces to success or failure; unregistered again.
+    EXPECT_EQ(registerServer(), S_OK);
+    EXPECT_EQ(unregister(), S_OK);
+    EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, classKey()));
     EXPECT_EQ(unregister(), static_cast<HRESULT>(0x80070002));
     FreeLibrary(module);
 }
