@@ -7,6 +7,7 @@
 #include "objects/PlainStreamReader.h"
 #include "objects/StreamBudget.h"
 #include "security/PDFEncryptionDictionary.h"
+#include "syntax/ChunkedFile.h"
 #include "syntax/MemoryFile.h"
 #include "syntax/MemoryParser.h"
 #include "syntax/MemorySource.h"
@@ -53,11 +54,17 @@ bool readInfoObject(ObjectReader &objects, std::int64_t number, PDFInfoObject &o
 } // namespace
 
 PDFResult PDFDocument::load(const std::filesystem::path &path) {
+    {
+        MemoryFile mapped;
+        if (mapped.open(path))
+            return load(mapped);
+    }
+    // Every guarded mapping may be taken, or the file may lie where it cannot be mapped.
+    ChunkedFile chunked;
+    if (chunked.open(path))
+        return load(chunked);
     _values.clear();
-    MemoryFile file;
-    if (!file.open(path))
-        return PDFResult::FileNotReadable;
-    return load(file);
+    return PDFResult::FileNotReadable;
 }
 
 PDFResult PDFDocument::load(std::span<const std::uint8_t> bytes) {
@@ -77,6 +84,7 @@ PDFResult PDFDocument::load(ByteSource &source) {
         result = xrefOffset == UINT64_MAX ? PDFResult::XrefNotFound
                                           : collectMetadata(parser, xrefOffset);
     }
+    // Zeros that stood in for bytes the file no longer had may have been read as anything.
     if (source.failed()) {
         _values.clear();
         return PDFResult::FileNotReadable;

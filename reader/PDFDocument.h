@@ -23,7 +23,7 @@ public:
     PDFDocument(const PDFDocument &) = delete;
     PDFDocument &operator=(const PDFDocument &) = delete;
 
-    // Reads a file through a read-only mapping of it.
+    // Maps the file; when it cannot be mapped, reads it by chunks.
     PDFResult load(const std::filesystem::path &path);
     // Reads a document from memory that the caller owns and keeps unchanged during the call.
     PDFResult load(std::span<const std::uint8_t> bytes);

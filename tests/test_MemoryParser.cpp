@@ -5,12 +5,10 @@
 
 #include "TestSupport.h"
 #include "syntax/IntegerText.h"
-#include "syntax/MemoryFile.h"
 
 using namespace vellumtag;
 using vellumtag::test::kChunkSizes;
 using vellumtag::test::ParserOver;
-using vellumtag::test::TempDir;
 
 namespace {
 
@@ -57,9 +55,12 @@ TEST(MemoryParser, FindLastNeverTakesTheRangeStart) {
         std::int64_t expected; // -1: the data's end
     };
     const Case cases[] = {
-        {"xyxyxy", "xy", 0, 4}, {"xy....", "xy", 0, -1}, // the only occurrence starts at the range
-                                                         // start
-        {".xy...", "xy", 0, 1}, {"....xy", "xy", 4, -1}, {"ab", "abc", 0, -1},
+        {"xyxyxy", "xy", 0, 4},
+        {"xy....", "xy", 0, -1}, // the only occurrence starts at the range
+                                 // start
+        {".xy...", "xy", 0, 1},
+        {"....xy", "xy", 4, -1},
+        {"ab", "abc", 0, -1},
     };
     FOR_EACH_CHUNK_SIZE {
         for (const auto &c : cases) {
@@ -392,44 +393,6 @@ TEST(MemoryParser, PiecewiseWindowsReadEachChunkOnce) {
     p.parser.skipWhitespace();
     EXPECT_EQ(p.parser.peek(), 'x');
     EXPECT_LE(p.pieces.reads() - before, 11u);
-}
-
-TEST(MemoryFile, OpenFailsForWhatCannotBeMapped) {
-    TempDir dir;
-    const auto empty = dir.write("empty.pdf", "");
-    const auto unreadable = dir.write("locked.pdf", "%PDF-1.4\n");
-    std::filesystem::permissions(unreadable, std::filesystem::perms::none);
-    const bool runningAsRoot = std::ifstream(unreadable).good();
-
-    struct Case {
-        std::filesystem::path path;
-        const char *what;
-    };
-    std::vector<Case> cases = {
-        {dir.path() / "missing.pdf", "missing"}, {dir.path(), "directory"}, {empty, "empty"}};
-    if (!runningAsRoot)
-        cases.push_back({unreadable, "unreadable"});
-    for (const auto &c : cases) {
-        MemoryFile file;
-        EXPECT_FALSE(file.open(c.path)) << c.what;
-        EXPECT_EQ(file.size(), 0u) << c.what;
-    }
-}
-
-TEST(MemoryFile, MapsTheWholeFileAndReopens) {
-    TempDir dir;
-    const auto first = dir.write("a.pdf", "%PDF-1.7 first");
-    const auto second = dir.write("b.pdf", "second file");
-    MemoryFile file;
-    ASSERT_TRUE(file.open(first));
-    EXPECT_EQ(file.size(), 14u);
-    EXPECT_EQ(MemoryParser(file).startsWith("%PDF-"), true);
-    ASSERT_TRUE(file.open(second));
-    EXPECT_EQ(file.size(), 11u);
-    EXPECT_EQ(MemoryParser(file).startsWith("%PDF-"), false);
-    file.close();
-    EXPECT_EQ(file.size(), 0u);
-    file.close();
 }
 
 } // namespace

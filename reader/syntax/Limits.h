@@ -53,4 +53,9 @@ inline constexpr std::uint32_t kMaxXrefFieldWidth = 8;
 // once, and a file of a million pairs and many references costs no quadratic time.
 inline constexpr std::size_t kMaxIndexPairsPerLookup = 16;
 
+// File mappings that may be live at once in the process (POSIX): the SIGBUS guard watches one
+// slot for each, so that a file that shrinks under its mapping fails that load instead of
+// killing the host. A mapping beyond them is refused and the file is read by chunks instead.
+inline constexpr std::size_t kMaxGuardedMappings = 256;
+
 } // namespace vellumtag::limits

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <span>
 
@@ -8,19 +7,15 @@
 
 namespace vellumtag {
 
-// Bytes that the caller owns and keeps unchanged while they are read: read in place.
-class MemorySource final : public ByteSource {
+// Bytes that the caller owns and keeps, unchanged, for as long as the source is read. read()
+// returns views into them; nothing is copied and nothing can fail.
+class MemorySource : public ByteSource {
 public:
     MemorySource() = default;
     explicit MemorySource(std::span<const std::uint8_t> bytes) : _bytes(bytes) {}
 
     std::uint64_t size() const override { return _bytes.size(); }
-    std::span<const std::uint8_t> read(std::uint64_t offset, std::size_t length) override {
-        if (offset >= _bytes.size())
-            return {};
-        const auto at = static_cast<std::size_t>(offset);
-        return _bytes.subspan(at, std::min(length, _bytes.size() - at));
-    }
+    std::span<const std::uint8_t> read(std::uint64_t offset, std::size_t length) override;
     bool inMemory() const override { return true; }
     bool failed() const override { return false; }
 

@@ -1,0 +1,123 @@
+#include "syntax/ReadOnlyFile.h"
+
+#include <algorithm>
+#include <limits>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace vellumtag {
+
+#ifdef _WIN32
+
+bool ReadOnlyFile::open(const std::filesystem::path &path) {
+    close();
+    _handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (_handle == INVALID_HANDLE_VALUE) {
+        _handle = kInvalidHandle;
+        return false;
+    }
+    // A pipe or a console would block a read; only files on a disk are read.
+    LARGE_INTEGER length{};
+    if (GetFileType(_handle) != FILE_TYPE_DISK || !GetFileSizeEx(_handle, &length) ||
+        length.QuadPart <= 0) {
+        close();
+        return false;
+    }
+    _size = static_cast<std::uint64_t>(length.QuadPart);
+    return true;
+}
+
+void ReadOnlyFile::close() {
+    if (_handle != kInvalidHandle)
+        CloseHandle(_handle);
+    _handle = kInvalidHandle;
+    _size = 0;
+}
+
+std::size_t ReadOnlyFile::readAt(std::uint64_t offset, std::uint8_t *buffer,
+                                 std::size_t count) const {
+    std::size_t done = 0;
+    while (done < count && _handle != kInvalidHandle) {
+        // A synchronous handle reads at the OVERLAPPED offset and returns when it is done.
+        const std::uint64_t position = offset + done;
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(position & 0xFFFFFFFFu);
+        at.OffsetHigh = static_cast<DWORD>(position >> 32);
+        const auto want = static_cast<DWORD>(std::min<std::size_t>(count - done, DWORD{1} << 30));
+        DWORD got = 0;
+        if (!ReadFile(_handle, buffer + done, want, &got, &at) || got == 0)
+            break;
+        done += got;
+    }
+    return done;
+}
+
+bool ReadOnlyFile::shrank() const {
+    LARGE_INTEGER length{};
+    return _handle != kInvalidHandle && (!GetFileSizeEx(_handle, &length) || length.QuadPart < 0 ||
+                                         static_cast<std::uint64_t>(length.QuadPart) < _size);
+}
+
+#else
+
+bool ReadOnlyFile::open(const std::filesystem::path &path) {
+    close();
+    // O_NONBLOCK keeps a FIFO from blocking the open; such files are refused below anyway, and
+    // it changes nothing for a regular file.
+    _handle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (_handle < 0) {
+        _handle = kInvalidHandle;
+        return false;
+    }
+    struct stat status {};
+    if (::fstat(_handle, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0) {
+        close();
+        return false;
+    }
+    _size = static_cast<std::uint64_t>(status.st_size);
+    return true;
+}
+
+void ReadOnlyFile::close() {
+    if (_handle != kInvalidHandle)
+        ::close(_handle);
+    _handle = kInvalidHandle;
+    _size = 0;
+}
+
+std::size_t ReadOnlyFile::readAt(std::uint64_t offset, std::uint8_t *buffer,
+                                 std::size_t count) const {
+    std::size_t done = 0;
+    while (done < count && _handle != kInvalidHandle) {
+        const std::uint64_t position = offset + done;
+        if (position > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()))
+            break;
+        const std::size_t want = std::min<std::size_t>(count - done, SSIZE_MAX);
+        const ssize_t got = ::pread(_handle, buffer + done, want, static_cast<off_t>(position));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+bool ReadOnlyFile::shrank() const {
+    struct stat status {};
+    return _handle != kInvalidHandle && (::fstat(_handle, &status) != 0 || status.st_size < 0 ||
+                                         static_cast<std::uint64_t>(status.st_size) < _size);
+}
+
+#endif
+
+} // namespace vellumtag
