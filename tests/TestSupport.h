@@ -15,6 +15,7 @@
 #include "objects/ObjectReader.h"
 #include "objects/PlainStreamReader.h"
 #include "objects/StreamBudget.h"
+#include "support/PdfBuilder.h"
 #include "syntax/ByteSource.h"
 #include "syntax/MemoryParser.h"
 #include "syntax/MemorySource.h"
@@ -90,42 +91,6 @@ struct Reading {
     PlainStreamReader streams{budget};
     PDFXrefTable xref{over.parser, streams};
     ObjectReader objects{{over.parser, &xref, nullptr, &budget}};
-};
-
-// Writes a small PDF with a classic cross-reference table whose offsets are computed:
-// objects are given by number and body ("<< ... >>", "(text)", or a dictionary plus stream).
-class PdfBuilder {
-public:
-    PdfBuilder &object(std::uint32_t number, const std::string &body) {
-        _objects[number] = body;
-        return *this;
-    }
-    PdfBuilder &stream(std::uint32_t number, const std::string &dictionary,
-                       const std::string &data) {
-        return object(number, dictionary + "\nstream\n" + data + "\nendstream");
-    }
-    // The whole file, with trailer entries such as "/Root 1 0 R /Info 2 0 R".
-    std::string build(const std::string &trailer) const {
-        std::string out = "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n";
-        std::map<std::uint32_t, std::size_t> offsets;
-        for (const auto &[number, body] : _objects) {
-            offsets[number] = out.size();
-            out += std::to_string(number) + " 0 obj\n" + body + "\nendobj\n";
-        }
-        const std::size_t xref = out.size();
-        out += "xref\n";
-        for (const auto &[number, offset] : offsets) {
-            char line[32];
-            std::snprintf(line, sizeof line, "%u 1\n%010zu 00000 n \n", number, offset);
-            out += line;
-        }
-        out += "trailer\n<< /Size " + std::to_string(_objects.size() + 1) + " " + trailer +
-               " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-        return out;
-    }
-
-private:
-    std::map<std::uint32_t, std::string> _objects;
 };
 
 // zlib data that inflate to `mebibytes` MiB of zeros, made in milliseconds whatever the size:
