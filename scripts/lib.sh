@@ -67,3 +67,12 @@ build_preset() {
     fi
     cmake --build "$ROOT/build/$preset" -j "$JOBS" >&2
 }
+
+# Configures a preset (first time only) and builds one target of it.
+build_target() {
+    local preset=$1 target=$2
+    if [ ! -f "$ROOT/build/$preset/CMakeCache.txt" ]; then
+        (cd "$ROOT" && cmake --preset "$preset") >&2
+    fi
+    cmake --build "$ROOT/build/$preset" --target "$target" -j "$JOBS" >&2
+}
