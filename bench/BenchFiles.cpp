@@ -1,17 +1,17 @@
 #include "BenchFiles.h"
 
-#include <cstdlib>
 #include <stdexcept>
-#include <sys/wait.h>
+#include <utility>
+#include <vector>
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "support/PdfBuilder.h"
 
 namespace vellumtag::bench {
 
 namespace {
 
-constexpr std::size_t kFlushBytes = 1 << 16;
+using test::PdfBuilder;
+using test::PdfStream;
 
 // Object numbers of the generated documents.
 constexpr std::uint32_t kCatalog = 1;
@@ -78,206 +78,120 @@ std::uint32_t contentObject(std::uint32_t pages, std::uint32_t page) {
     return pageObject(pages, page) + 1;
 }
 
-// Everything of a classic document but its cross-reference section.
-void writeObjects(PdfWriter &writer, std::uint32_t pages) {
-    writer.header();
-    writer.object(kCatalog, catalog());
+// Everything of a document but its cross-reference section. Objects that are not streams go
+// into object streams of up to 100 objects when asked, numbered from the classic form's object
+// count on. Returns the first object number left free.
+std::uint32_t writeObjects(PdfBuilder &pdf, std::uint32_t pages, bool objectStreams) {
+    std::uint32_t next = contentObject(pages, pages - 1) + 1;
+    std::vector<std::pair<std::uint32_t, std::string>> batch;
+    const auto flush = [&] {
+        if (!batch.empty())
+            pdf.objectStream(next++, batch);
+        batch.clear();
+    };
+    const auto object = [&](std::uint32_t number, std::string body) {
+        if (!objectStreams) {
+            pdf.object(number, body);
+            return;
+        }
+        batch.emplace_back(number, std::move(body));
+        if (batch.size() == 100)
+            flush();
+    };
+
+    object(kCatalog, catalog());
     const std::uint32_t nodes = nodeCount(pages);
     std::string kids;
     for (std::uint32_t node = 0; node < nodes; ++node)
         kids += ref(kFirstNode + node) + (node % 10 == 9 ? "\n" : " ");
-    writer.object(kPageRoot,
-                  "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>");
-    writer.object(kInfo, info(0));
-    writer.stream(kXmp, "/Type /Metadata /Subtype /XML", xmpPacket());
-    writer.object(kFont, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    object(kPageRoot,
+           "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>");
+    object(kInfo, info(0));
+    pdf.stream(kXmp, PdfStream{.entries = "/Type /Metadata /Subtype /XML", .data = xmpPacket()});
+    object(kFont, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
     for (std::uint32_t node = 0; node < nodes; ++node) {
         const std::uint32_t first = node * kPagesPerNode;
         const std::uint32_t last = std::min(pages, first + kPagesPerNode);
         std::string nodeKids;
         for (std::uint32_t page = first; page < last; ++page)
             nodeKids += ref(pageObject(pages, page)) + " ";
-        writer.object(kFirstNode + node, "<< /Type /Pages /Parent " + ref(kPageRoot) + " /Kids [" +
-                                             nodeKids + "] /Count " + std::to_string(last - first) +
-                                             " >>");
+        object(kFirstNode + node, "<< /Type /Pages /Parent " + ref(kPageRoot) + " /Kids [" +
+                                      nodeKids + "] /Count " + std::to_string(last - first) +
+                                      " >>");
     }
     for (std::uint32_t page = 0; page < pages; ++page) {
-        writer.object(pageObject(pages, page),
-                      "<< /Type /Page /Parent " + ref(kFirstNode + page / kPagesPerNode) +
-                          " /MediaBox [0 0 595 842] /Resources << /Font << /F1 " + ref(kFont) +
-                          " >> /ProcSet [/PDF /Text] >> /Contents " +
-                          ref(contentObject(pages, page)) + " >>");
-        writer.stream(contentObject(pages, page), "", pageContent(page, 0));
+        object(pageObject(pages, page), "<< /Type /Page /Parent " +
+                                            ref(kFirstNode + page / kPagesPerNode) +
+                                            " /MediaBox [0 0 595 842] /Resources << /Font << /F1 " +
+                                            ref(kFont) + " >> /ProcSet [/PDF /Text] >> /Contents " +
+                                            ref(contentObject(pages, page)) + " >>");
+        pdf.stream(contentObject(pages, page), PdfStream{.data = pageContent(page, 0)});
     }
+    flush();
+    return next;
 }
 
-std::string trailerEntries() {
+void save(const PdfBuilder &pdf, const std::filesystem::path &path) {
+    if (!pdf.write(path))
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+// With encryption the builder writes /ID itself.
+std::string trailerEntries(bool withId = true) {
     return "/Root " + ref(kCatalog) + " /Info " + ref(kInfo) +
-           " /ID [<8f3b5c2a91d04e6fb7a1c3d5e7f90a12> <8f3b5c2a91d04e6fb7a1c3d5e7f90a12>]";
+           (withId ? " /ID [<8f3b5c2a91d04e6fb7a1c3d5e7f90a12> <8f3b5c2a91d04e6fb7a1c3d5e7f90a12>]"
+                   : "");
 }
 
 } // namespace
 
-PdfWriter::PdfWriter(const std::filesystem::path &path) {
-    _fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (_fd < 0)
-        throw std::runtime_error("cannot create " + path.string());
-}
-
-PdfWriter::~PdfWriter() {
-    if (_fd >= 0)
-        ::close(_fd);
-}
-
-void PdfWriter::write(std::string_view text) {
-    _buffer.append(text);
-    _position += text.size();
-    if (_buffer.size() >= kFlushBytes)
-        flush();
-}
-
-void PdfWriter::flush() {
-    std::size_t done = 0;
-    while (done < _buffer.size() && !_failed) {
-        const ssize_t n = ::write(_fd, _buffer.data() + done, _buffer.size() - done);
-        if (n <= 0)
-            _failed = true;
-        else
-            done += static_cast<std::size_t>(n);
-    }
-    _buffer.clear();
-}
-
-void PdfWriter::header() { write("%PDF-1.5\n%\xE2\xE3\xCF\xD3\n"); }
-
-void PdfWriter::object(std::uint32_t number, std::string_view body) {
-    _pending[number] = _position;
-    _size = std::max(_size, number + 1);
-    write(std::to_string(number) + " 0 obj\n");
-    write(body);
-    write("\nendobj\n");
-}
-
-void PdfWriter::stream(std::uint32_t number, std::string_view dictionaryEntries,
-                       std::string_view data) {
-    _pending[number] = _position;
-    _size = std::max(_size, number + 1);
-    write(std::to_string(number) + " 0 obj\n<< " + std::string(dictionaryEntries) + " /Length " +
-          std::to_string(data.size()) + " >>\nstream\n");
-    write(data);
-    write("\nendstream\nendobj\n");
-}
-
-void PdfWriter::holeStream(std::uint32_t number, std::uint64_t length) {
-    _pending[number] = _position;
-    _size = std::max(_size, number + 1);
-    write(std::to_string(number) + " 0 obj\n<< /Type /EmbeddedFile /Length " +
-          std::to_string(length) + " >>\nstream\n");
-    flush();
-    if (::lseek(_fd, static_cast<off_t>(length), SEEK_CUR) < 0)
-        _failed = true;
-    _position += length;
-    write("\nendstream\nendobj\n");
-}
-
-std::uint64_t PdfWriter::xrefSection(std::string_view trailerEntries, std::int64_t prev) {
-    const std::uint64_t offset = _position;
-    write("xref\n");
-    // Subsections of consecutive object numbers; object 0 heads the first section only.
-    if (prev < 0)
-        _pending.emplace(0, UINT64_MAX);
-    for (auto it = _pending.begin(); it != _pending.end();) {
-        auto end = it;
-        std::uint32_t count = 0;
-        while (end != _pending.end() && end->first == it->first + count) {
-            ++end;
-            ++count;
-        }
-        write(std::to_string(it->first) + " " + std::to_string(count) + "\n");
-        for (; it != end; ++it) {
-            if (it->second == UINT64_MAX) {
-                write("0000000000 65535 f\r\n");
-            } else {
-                // Offsets of ten digits at most: files stay below 10 GB.
-                const std::string digits = std::to_string(it->second);
-                write(std::string(10 - std::min<std::size_t>(10, digits.size()), '0') + digits +
-                      " 00000 n\r\n");
-            }
-        }
-    }
-    _pending.clear();
-    std::string trailer =
-        "trailer\n<< /Size " + std::to_string(_size) + " " + std::string(trailerEntries);
-    if (prev >= 0)
-        trailer += " /Prev " + std::to_string(prev);
-    write(trailer + " >>\nstartxref\n" + std::to_string(offset) + "\n%%EOF\n");
-    return offset;
-}
-
-bool PdfWriter::finish() {
-    flush();
-    if (_fd >= 0 && ::close(_fd) != 0)
-        _failed = true;
-    _fd = -1;
-    return !_failed;
-}
-
-std::uint32_t writeClassic(const std::filesystem::path &path, std::uint32_t pages) {
-    PdfWriter writer(path);
-    writeObjects(writer, pages);
-    writer.xrefSection(trailerEntries(), -1);
-    if (!writer.finish())
-        throw std::runtime_error("cannot write " + path.string());
-    return contentObject(pages, pages - 1) + 1;
+std::uint32_t writeDocument(const std::filesystem::path &path, std::uint32_t pages, Form form) {
+    const std::uint32_t objects = contentObject(pages, pages - 1) + 1;
+    PdfBuilder pdf("1.5");
+    if (form == Form::Rc4ClassicTable)
+        pdf.encrypt({.objectNumber = objects, .revision = 3, .keyBits = 128});
+    const std::uint32_t next = writeObjects(pdf, pages, form == Form::ObjectStreams);
+    if (form == Form::ObjectStreams)
+        pdf.xrefStream(next, trailerEntries(), {.predictor = true});
+    else
+        pdf.xrefTable(trailerEntries(form != Form::Rc4ClassicTable));
+    save(pdf, path);
+    return objects;
 }
 
 void writeIncremental(const std::filesystem::path &path, std::uint32_t pages, std::uint32_t updates,
                       std::uint32_t objectsPerUpdate) {
-    PdfWriter writer(path);
-    writeObjects(writer, pages);
-    auto prev = static_cast<std::int64_t>(writer.xrefSection(trailerEntries(), -1));
+    PdfBuilder pdf("1.5");
+    writeObjects(pdf, pages, false);
+    pdf.xrefTable(trailerEntries());
     for (std::uint32_t update = 1; update <= updates; ++update) {
-        writer.object(kInfo, info(update));
+        pdf.object(kInfo, info(update));
         for (std::uint32_t i = 0; i < objectsPerUpdate; ++i) {
             const std::uint32_t page = (update * objectsPerUpdate + i) % pages;
-            writer.stream(contentObject(pages, page), "", pageContent(page, update));
+            pdf.stream(contentObject(pages, page), PdfStream{.data = pageContent(page, update)});
         }
-        prev = static_cast<std::int64_t>(writer.xrefSection(trailerEntries(), prev));
+        pdf.xrefTable(trailerEntries());
     }
-    if (!writer.finish())
-        throw std::runtime_error("cannot write " + path.string());
+    save(pdf, path);
 }
 
 void writeOneBigStream(const std::filesystem::path &path, std::uint64_t bytes) {
     constexpr std::uint32_t kPage = kFirstNode, kContent = kFirstNode + 1, kBig = kFirstNode + 2;
-    PdfWriter writer(path);
-    writer.header();
-    writer.object(kCatalog, catalog());
-    writer.object(kPageRoot, "<< /Type /Pages /Kids [" + ref(kPage) + "] /Count 1 >>");
-    writer.object(kPage, "<< /Type /Page /Parent " + ref(kPageRoot) +
-                             " /MediaBox [0 0 595 842] /Resources << /Font << /F1 " + ref(kFont) +
-                             " >> >> /Contents " + ref(kContent) + " >>");
-    writer.stream(kContent, "", pageContent(0, 0));
+    PdfBuilder pdf("1.5");
+    pdf.object(kCatalog, catalog());
+    pdf.object(kPageRoot, "<< /Type /Pages /Kids [" + ref(kPage) + "] /Count 1 >>");
+    pdf.object(kPage, "<< /Type /Page /Parent " + ref(kPageRoot) +
+                          " /MediaBox [0 0 595 842] /Resources << /Font << /F1 " + ref(kFont) +
+                          " >> >> /Contents " + ref(kContent) + " >>");
+    pdf.stream(kContent, PdfStream{.data = pageContent(0, 0)});
     // What the rest of the document takes, give or take a few bytes.
     constexpr std::uint64_t kRest = 4096;
-    writer.holeStream(kBig, bytes > kRest ? bytes - kRest : 0);
-    writer.object(kFont, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
-    writer.object(kInfo, info(0));
-    writer.stream(kXmp, "/Type /Metadata /Subtype /XML", xmpPacket());
-    writer.xrefSection(trailerEntries(), -1);
-    if (!writer.finish())
-        throw std::runtime_error("cannot write " + path.string());
-}
-
-bool runQpdf(std::string_view arguments, const std::filesystem::path &input,
-             const std::filesystem::path &output) {
-    const std::string command = "qpdf " + std::string(arguments) + " '" + input.string() + "' '" +
-                                output.string() + "' >/dev/null 2>&1";
-    const int status = std::system(command.c_str());
-    if (status == -1 || !WIFEXITED(status))
-        return false;
-    const int code = WEXITSTATUS(status);
-    return (code == 0 || code == 3) && std::filesystem::exists(output);
+    pdf.holeStream(kBig, "/Type /EmbeddedFile", bytes > kRest ? bytes - kRest : 0);
+    pdf.object(kFont, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    pdf.object(kInfo, info(0));
+    pdf.stream(kXmp, PdfStream{.entries = "/Type /Metadata /Subtype /XML", .data = xmpPacket()});
+    pdf.xrefTable(trailerEntries());
+    save(pdf, path);
 }
 
 } // namespace vellumtag::bench
