@@ -1,0 +1,27 @@
+# Runs write_seeds into a fresh folder; every target must have seeds, each named by the SHA-1
+# of its bytes, and its fuzz target (here the standalone replay) must get through all of them.
+# Variables: WRITE_SEEDS (the program), FUZZ_DIR (where fuzz_<target> are), WORK (a scratch
+# folder, emptied first).
+file(REMOVE_RECURSE ${WORK})
+execute_process(COMMAND ${WRITE_SEEDS} ${WORK} RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "write_seeds failed: ${status}")
+endif()
+foreach(target document xref_stream dictionary)
+    file(GLOB seeds ${WORK}/${target}/*)
+    list(LENGTH seeds count)
+    if(count LESS 3)
+        message(FATAL_ERROR "only ${count} seeds for ${target}")
+    endif()
+    foreach(seed IN LISTS seeds)
+        file(SHA1 ${seed} sum)
+        get_filename_component(name ${seed} NAME)
+        if(NOT name STREQUAL sum)
+            message(FATAL_ERROR "${seed} is not named by its SHA-1 ${sum}")
+        endif()
+    endforeach()
+    execute_process(COMMAND ${FUZZ_DIR}/fuzz_${target} ${WORK}/${target} RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+        message(FATAL_ERROR "fuzz_${target} failed on its seeds: ${status}")
+    endif()
+endforeach()
