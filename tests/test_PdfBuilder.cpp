@@ -5,6 +5,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -89,18 +90,23 @@ struct Case {
 
 std::vector<Case> cases() {
     const std::string trailer = "/Root 1 0 R /Info 7 0 R";
-    PdfEncryption r2{.objectNumber = 20, .revision = 2};
-    PdfEncryption r3{.objectNumber = 20};
-    PdfEncryption r3short{.objectNumber = 20, .keyBits = 56};
-    PdfEncryption clearMetadata{.objectNumber = 20, .encryptMetadata = false};
+    // A document in one section: a cross-reference stream (object 9, or 11 beside object
+    // stream 10) where a layout is given, else a table.
+    const auto oneSection = [=](bool objectStreams, std::optional<PdfXrefStream> layout,
+                                std::optional<PdfEncryption> encryption = {}) {
+        return [=] {
+            PdfBuilder pdf(layout ? "1.5" : "1.7");
+            if (encryption)
+                pdf.encrypt(*encryption);
+            writeDocument(pdf, objectStreams);
+            if (layout)
+                return std::move(pdf.xrefStream(objectStreams ? 11 : 9, trailer, *layout));
+            return std::move(pdf.xrefTable(trailer));
+        };
+    };
+    const PdfXrefStream predicted{.predictor = true};
     return {
-        {"classic table",
-         [=] {
-             PdfBuilder pdf;
-             writeDocument(pdf, false);
-             return std::move(pdf.xrefTable(trailer));
-         },
-         kInfoStrings, "2"},
+        {"classic table", oneSection(false, {}), kInfoStrings, "2"},
         {"three incremental updates, the second dropping a page",
          [=] {
              PdfBuilder pdf;
@@ -112,62 +118,31 @@ std::vector<Case> cases() {
          {{"Title", "Revision 4"}, {"Author", "Vellumtag Team"}},
          "1"},
         {"cross-reference stream, neither compressed nor predicted",
-         [=] {
-             PdfBuilder pdf("1.5");
-             writeDocument(pdf, false);
-             return std::move(pdf.xrefStream(9, trailer, {.deflate = false}));
-         },
-         kInfoStrings, "2"},
-        {"cross-reference stream, compressed",
-         [=] {
-             PdfBuilder pdf("1.5");
-             writeDocument(pdf, false);
-             return std::move(pdf.xrefStream(9, trailer));
-         },
-         kInfoStrings, "2"},
+         oneSection(false, PdfXrefStream{.deflate = false}), kInfoStrings, "2"},
+        {"cross-reference stream, compressed", oneSection(false, PdfXrefStream{}), kInfoStrings,
+         "2"},
         {"cross-reference stream, predictor, given widths and /Index",
-         [=] {
-             PdfBuilder pdf("1.5");
-             writeDocument(pdf, false);
-             return std::move(pdf.xrefStream(
-                 9, trailer, {.widths = {1, 4, 2}, .predictor = true, .index = true}));
-         },
+         oneSection(false, PdfXrefStream{.widths = {1, 4, 2}, .predictor = true, .index = true}),
          kInfoStrings, "2"},
-        {"object streams",
-         [=] {
-             PdfBuilder pdf("1.5");
-             writeDocument(pdf, true);
-             return std::move(pdf.xrefStream(11, trailer, {.predictor = true}));
-         },
-         kInfoStrings, "2"},
+        {"object streams", oneSection(true, predicted), kInfoStrings, "2"},
         {"object streams, updated by a second object stream",
          [=] {
              PdfBuilder pdf("1.5");
              writeDocument(pdf, true);
-             pdf.xrefStream(11, trailer, {.predictor = true});
+             pdf.xrefStream(11, trailer, predicted);
              pdf.objectStream(12, {{7, info("Revision 2")}, {14, "(unused)"}});
-             return std::move(pdf.xrefStream(13, trailer, {.predictor = true}));
+             return std::move(pdf.xrefStream(13, trailer, predicted));
          },
          {{"Title", "Revision 2"}, {"Author", "Vellumtag Team"}},
          "2"},
-        {"RC4 revision 2, 40-bit",
-         [=] {
-             PdfBuilder pdf;
-             writeDocument(pdf.encrypt(r2), false);
-             return std::move(pdf.xrefTable(trailer));
-         },
+        {"RC4 revision 2, 40-bit", oneSection(false, {}, {{.objectNumber = 20, .revision = 2}}),
          kInfoStrings, "2", true, true},
         {"RC4 revision 3, 128-bit, object streams",
-         [=] {
-             PdfBuilder pdf("1.5");
-             writeDocument(pdf.encrypt(r3), true);
-             return std::move(pdf.xrefStream(11, trailer, {.predictor = true}));
-         },
-         kInfoStrings, "2", true, true},
+         oneSection(true, predicted, {{.objectNumber = 20}}), kInfoStrings, "2", true, true},
         {"RC4 revision 3, 56-bit, incremental update",
          [=] {
              PdfBuilder pdf;
-             writeDocument(pdf.encrypt(r3short), false);
+             writeDocument(pdf.encrypt({.objectNumber = 20, .keyBits = 56}), false);
              pdf.xrefTable(trailer).object(7, info("Revision (2)"));
              return std::move(pdf.xrefTable(trailer));
          },
@@ -178,7 +153,8 @@ std::vector<Case> cases() {
         {"RC4 revision 3, /EncryptMetadata false",
          [=] {
              PdfBuilder pdf;
-             writeDocument(pdf.encrypt(clearMetadata), false, false);
+             writeDocument(pdf.encrypt({.objectNumber = 20, .encryptMetadata = false}), false,
+                           false);
              return std::move(pdf.xrefTable("/Root 1 0 R"));
          },
          {{"Title", "XMP title"}, {"Producer", "XMP producer"}},

@@ -53,13 +53,8 @@ std::string hex(std::string_view bytes) {
 }
 
 int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    const std::size_t at = std::string_view("0123456789abcdef0123456789ABCDEF").find(c);
+    return at == std::string_view::npos ? -1 : static_cast<int>(at % 16);
 }
 
 std::string deflate(std::string_view data) {
