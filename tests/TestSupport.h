@@ -15,6 +15,7 @@
 #include "objects/ObjectReader.h"
 #include "objects/PlainStreamReader.h"
 #include "objects/StreamBudget.h"
+#include "support/HostileFiles.h"
 #include "support/PdfBuilder.h"
 #include "syntax/ByteSource.h"
 #include "syntax/MemoryParser.h"
@@ -92,47 +93,6 @@ struct Reading {
     PDFXrefTable xref{over.parser, streams};
     ObjectReader objects{{over.parser, &xref, nullptr, &budget}};
 };
-
-// zlib data that inflate to `mebibytes` MiB of zeros, made in milliseconds whatever the size:
-// after a full flush every further MiB of zeros deflates to the same bytes, so they are
-// repeated, and the Adler-32 trailer is computed for the whole.
-inline std::string zeroBomb(std::size_t mebibytes) {
-    const std::string zeros(std::size_t{1} << 20, '\0');
-    z_stream stream{};
-    deflateInit(&stream, 9);
-    auto deflateChunk = [&](int flush) {
-        std::string out, buffer(std::size_t{1} << 16, '\0');
-        stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(zeros.data()));
-        stream.avail_in = static_cast<uInt>(zeros.size());
-        do {
-            stream.next_out = reinterpret_cast<Bytef *>(buffer.data());
-            stream.avail_out = static_cast<uInt>(buffer.size());
-            deflate(&stream, flush);
-            out.append(buffer.data(), buffer.size() - stream.avail_out);
-        } while (stream.avail_out == 0);
-        return out;
-    };
-    std::string bomb;
-    if (mebibytes > 1) {
-        bomb = deflateChunk(Z_FULL_FLUSH);
-        const std::string repeated = deflateChunk(Z_FULL_FLUSH);
-        bomb.reserve(bomb.size() + repeated.size() * mebibytes + 2048);
-        for (std::size_t i = 2; i < mebibytes; ++i)
-            bomb += repeated;
-    }
-    bomb += deflateChunk(Z_FINISH);
-    deflateEnd(&stream);
-    const uLong chunkSum =
-        adler32(adler32(0, nullptr, 0), reinterpret_cast<const Bytef *>(zeros.data()),
-                static_cast<uInt>(zeros.size()));
-    uLong sum = chunkSum;
-    for (std::size_t i = 1; i < mebibytes; ++i)
-        sum = adler32_combine(sum, chunkSum, static_cast<z_off_t>(zeros.size()));
-    for (int i = 0; i < 4; ++i)
-        bomb[bomb.size() - 4 + static_cast<std::size_t>(i)] =
-            static_cast<char>((sum >> (24 - 8 * i)) & 0xFF);
-    return bomb;
-}
 
 // A fresh directory under the system's temporary folder, removed with everything in it.
 class TempDir {

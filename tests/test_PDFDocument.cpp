@@ -184,28 +184,39 @@ TEST(PDFDocument, AnEmptyMetadataStreamReadsAsADictionary) {
 }
 
 TEST(PDFDocument, CrossReferenceChainOutcomes) {
-    const std::string body = "%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\n";
-    auto withTail = [&](const std::string &sections, std::size_t startxref) {
-        return body + sections + "startxref\n" + std::to_string(startxref) + "\n%%EOF\n";
+    // The catalog, then a section written by hand at a known offset, then startxref.
+    enum Startxref { AtTheSection, PastTheEnd, InTheSectionsTail, InTheHeader };
+    const auto file = [](const std::string &section, Startxref startxref) {
+        test::PdfBuilder builder("1.4");
+        char entry[32];
+        std::snprintf(entry, sizeof entry, "%010llu 00000 n \n",
+                      static_cast<unsigned long long>(builder.offset()));
+        builder.raw("1 0 obj\n<< /Type /Catalog >>\nendobj\n");
+        const std::uint64_t at = builder.offset();
+        std::string text = section;
+        for (const auto &[mark, value] :
+             {std::pair<std::string, std::string>{"@entry", entry}, {"@self", std::to_string(at)}})
+            if (const auto found = text.find(mark); found != std::string::npos)
+                text.replace(found, mark.size(), value);
+        const std::uint64_t offsets[] = {at, 100000, at + 30, 4};
+        return builder.raw(text + "startxref\n" + std::to_string(offsets[startxref]) + "\n%%EOF\n")
+            .str();
     };
-    // A section at a known offset whose /Prev is itself, without /Root or /Info.
-    const std::size_t self = body.size();
-    const std::string loop =
-        "xref\n0 1\n0000000009 00000 n \ntrailer\n<< /Prev " + std::to_string(self) + " >>\n";
+    // A section whose /Prev is itself, without /Root or /Info.
+    const std::string loop = "xref\n0 1\n@entrytrailer\n<< /Prev @self >>\n";
     // The newest trailer names /Root: the broken older section is never needed.
-    const std::string named =
-        "xref\n1 1\n0000000009 00000 n \ntrailer\n<< /Root 1 0 R /Prev 3 >>\n";
+    const std::string named = "xref\n1 1\n@entrytrailer\n<< /Root 1 0 R /Prev 3 >>\n";
 
     struct Case {
         std::string bytes;
         PDFResult expected;
     };
     const Case cases[] = {
-        {withTail("", 100000), PDFResult::BadValue},
-        {withTail("", body.size() + 30), PDFResult::BadValue},
-        {withTail(loop, self), PDFResult::XrefNotFound},
-        {withTail(named, self), PDFResult::Ok},
-        {withTail("garbage\n", 4), PDFResult::Unspecified},
+        {file("", PastTheEnd), PDFResult::BadValue},
+        {file("", InTheSectionsTail), PDFResult::BadValue},
+        {file(loop, AtTheSection), PDFResult::XrefNotFound},
+        {file(named, AtTheSection), PDFResult::Ok},
+        {file("garbage\n", InTheHeader), PDFResult::Unspecified},
     };
     for (const auto &c : cases) {
         const auto loaded = loadBytes(c.bytes);

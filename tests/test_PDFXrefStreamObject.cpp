@@ -185,21 +185,23 @@ TEST(PDFXrefStreamObject, CompressedEntriesPointAtTheirObjectStream) {
 }
 
 TEST(PDFXrefStreamObject, ObjectsAreReadOutOfTheirObjectStream) {
-    // Object stream 5 holds objects 10 (a dictionary that comes first) and 11 (a string).
+    // Object stream 5 holds objects 10 (a dictionary that comes first) and 11 (a string); object
+    // 12 claims index 0 of the stream, but the header has no object 12.
     const std::string objects = "10 0 11 19 ";
     const std::string content = objects + "<< /Title (ten) >> (eleven)";
-    std::string file = "%PDF-1.5\n";
-    const std::size_t streamOffset = file.size();
-    file += "5 0 obj\n<< /Type /ObjStm /N 2 /First " + std::to_string(objects.size()) +
-            " /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
-            "\nendstream\nendobj\n";
-    // Object 12 claims index 0 of the stream, but the header has no object 12.
-    const std::size_t xrefOffset = file.size();
-    file += xrefStream(
-        "/W [1 2 1] /Index [5 1 10 3]",
-        bytes({1, 0, static_cast<int>(streamOffset), 0, 2, 0, 5, 0, 2, 0, 5, 1, 2, 0, 5, 0}));
+    const std::string file =
+        test::PdfBuilder("1.5")
+            .stream(5,
+                    "<< /Type /ObjStm /N 2 /First " + std::to_string(objects.size()) + " /Length " +
+                        std::to_string(content.size()) + " >>",
+                    content)
+            .inObjectStream(10, 5, 0)
+            .inObjectStream(11, 5, 1)
+            .inObjectStream(12, 5, 0)
+            .xrefStream(9, "", {.deflate = false})
+            .str();
     Reading r(file);
-    ASSERT_EQ(r.xref.readSection(xrefOffset), PDFResult::Ok);
+    ASSERT_EQ(r.xref.readSection(r.over.parser.findXrefOffset()), PDFResult::Ok);
 
     PDFObject ten, eleven, twelve;
     ASSERT_EQ(r.objects.readObject(10, ten), PDFResult::Ok);

@@ -429,6 +429,12 @@ std::string PdfBuilder::objectKey(std::uint32_t number, std::uint16_t generation
         .substr(0, std::min<std::size_t>(_security->fileKey.size() + 5, 16));
 }
 
+PdfBuilder &PdfBuilder::inObjectStream(std::uint32_t member, std::uint32_t stream,
+                                       std::uint32_t index) {
+    list(member, {2, stream, index});
+    return *this;
+}
+
 PdfBuilder &PdfBuilder::raw(std::string_view bytes) { return append(bytes); }
 
 PdfBuilder &PdfBuilder::rawObject(std::uint32_t number, std::string_view bytes) {

@@ -73,6 +73,11 @@ public:
     // the later sections get /Encrypt and /ID, which the caller's entries must not repeat.
     PdfBuilder &encrypt(const PdfEncryption &encryption);
 
+    // Lists object `member` in the next section as the index-th object of object stream
+    // `stream`, which the caller writes as it likes (with stream()), for object streams whose
+    // content is an edge case of its own.
+    PdfBuilder &inObjectStream(std::uint32_t member, std::uint32_t stream, std::uint32_t index);
+
     // Bytes written as they are, never encrypted.
     PdfBuilder &raw(std::string_view bytes);
     // The same, listed in the next section as object `number` at the current offset.
