@@ -11,8 +11,6 @@
 namespace vellumtag {
 
 class ObjectReader;
-class PDFXrefTable;
-class MemoryParser;
 
 // Reads the metadata of one PDF file: construct, load, take values(), destroy. Everything a
 // load reads with lives only for that load, so the file is closed again when load returns;
