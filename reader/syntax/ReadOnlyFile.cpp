@@ -36,29 +36,17 @@ bool ReadOnlyFile::open(const std::filesystem::path &path) {
     return true;
 }
 
-void ReadOnlyFile::close() {
-    if (_handle != kInvalidHandle)
-        CloseHandle(_handle);
-    _handle = kInvalidHandle;
-    _size = 0;
-}
+void ReadOnlyFile::closeHandle(Handle handle) { CloseHandle(handle); }
 
-std::size_t ReadOnlyFile::readAt(std::uint64_t offset, std::uint8_t *buffer,
-                                 std::size_t count) const {
-    std::size_t done = 0;
-    while (done < count && _handle != kInvalidHandle) {
-        // A synchronous handle reads at the OVERLAPPED offset and returns when it is done.
-        const std::uint64_t position = offset + done;
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(position & 0xFFFFFFFFu);
-        at.OffsetHigh = static_cast<DWORD>(position >> 32);
-        const auto want = static_cast<DWORD>(std::min<std::size_t>(count - done, DWORD{1} << 30));
-        DWORD got = 0;
-        if (!ReadFile(_handle, buffer + done, want, &got, &at) || got == 0)
-            break;
-        done += got;
-    }
-    return done;
+std::size_t ReadOnlyFile::readSome(std::uint64_t offset, std::uint8_t *buffer,
+                                   std::size_t count) const {
+    // A synchronous handle reads at the OVERLAPPED offset and returns when it is done.
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    const auto want = static_cast<DWORD>(std::min<std::size_t>(count, DWORD{1} << 30));
+    DWORD got = 0;
+    return ReadFile(_handle, buffer, want, &got, &at) ? got : 0;
 }
 
 bool ReadOnlyFile::shrank() const {
@@ -87,29 +75,20 @@ bool ReadOnlyFile::open(const std::filesystem::path &path) {
     return true;
 }
 
-void ReadOnlyFile::close() {
-    if (_handle != kInvalidHandle)
-        ::close(_handle);
-    _handle = kInvalidHandle;
-    _size = 0;
-}
+void ReadOnlyFile::closeHandle(Handle handle) { ::close(handle); }
 
-std::size_t ReadOnlyFile::readAt(std::uint64_t offset, std::uint8_t *buffer,
-                                 std::size_t count) const {
-    std::size_t done = 0;
-    while (done < count && _handle != kInvalidHandle) {
-        const std::uint64_t position = offset + done;
-        if (position > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()))
-            break;
-        const std::size_t want = std::min<std::size_t>(count - done, SSIZE_MAX);
-        const ssize_t got = ::pread(_handle, buffer + done, want, static_cast<off_t>(position));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        done += static_cast<std::size_t>(got);
+std::size_t ReadOnlyFile::readSome(std::uint64_t offset, std::uint8_t *buffer,
+                                   std::size_t count) const {
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()))
+        return 0;
+    const std::size_t want = std::min<std::size_t>(count, SSIZE_MAX);
+    for (;;) {
+        const ssize_t got = ::pread(_handle, buffer, want, static_cast<off_t>(offset));
+        if (got >= 0)
+            return static_cast<std::size_t>(got);
+        if (errno != EINTR)
+            return 0;
     }
-    return done;
 }
 
 bool ReadOnlyFile::shrank() const {
@@ -119,5 +98,24 @@ bool ReadOnlyFile::shrank() const {
 }
 
 #endif
+
+void ReadOnlyFile::close() {
+    if (_handle != kInvalidHandle)
+        closeHandle(_handle);
+    _handle = kInvalidHandle;
+    _size = 0;
+}
+
+std::size_t ReadOnlyFile::readAt(std::uint64_t offset, std::uint8_t *buffer,
+                                 std::size_t count) const {
+    std::size_t done = 0;
+    while (done < count && _handle != kInvalidHandle) {
+        const std::size_t got = readSome(offset + done, buffer + done, count - done);
+        if (got == 0)
+            break;
+        done += got;
+    }
+    return done;
+}
 
 } // namespace vellumtag

@@ -39,6 +39,10 @@ public:
     bool shrank() const;
 
 private:
+    // One read at offset of at most count bytes: how many came, 0 at the end or on an error.
+    std::size_t readSome(std::uint64_t offset, std::uint8_t *buffer, std::size_t count) const;
+    static void closeHandle(Handle handle);
+
 #ifdef _WIN32
     static inline Handle const kInvalidHandle = reinterpret_cast<Handle>(~std::uintptr_t{0});
 #else
