@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
+#include <string>
 
 #include "syntax/ByteSource.h"
 #include "syntax/PDFDictionary.h"
@@ -10,11 +12,20 @@
 
 namespace vellumtag {
 
+class MemoryParser;
 class ObjectReader;
+class PDFXrefTable;
+class PlainStreamReader;
+class StreamBudget;
 
 // Reads the metadata of one PDF file: construct, load, take values(), destroy. Everything a
 // load reads with lives only for that load, so the file is closed again when load returns;
 // every value is a copy of file bytes and outlives the document.
+//
+// A load tolerates what viewers tolerate: a preamble before the header, a trailing block after
+// "%%EOF", and cross-reference data that are missing or lead nowhere, which a scan of the file
+// then rebuilds (recovered() tells). Strict mode turns those off and reads the file only as
+// ISO 32000-1 lays it out.
 class PDFDocument {
 public:
     PDFDocument() = default;
@@ -30,12 +41,31 @@ public:
     PDFResult load(ByteSource &source);
     PDFDictionary values() const { return _values; }
 
+    // Strict mode: the header at the first byte, "startxref" within the last 49 bytes, and the
+    // cross-reference data as they stand, never rebuilt. Off by default.
+    void setStrict(bool strict) { _strict = strict; }
+    // True after a load whose cross-reference data a scan of the file rebuilt.
+    bool recovered() const { return _recovered; }
+
 private:
-    PDFResult collectMetadata(MemoryParser &parser, std::uint64_t xrefOffset);
-    // Reads the catalog into _values (its XMP metadata); the number of its /Pages entry, or -1.
-    std::int32_t readCatalog(ObjectReader &objects, std::uint32_t number);
+    PDFResult collectMetadata(MemoryParser &parser, std::uint64_t header);
+    // Rebuilds the index by a scan of the file and reads the metadata through it: 0, or 102
+    // when the scan finds neither a catalog nor an information dictionary, or what setting up
+    // decryption gave.
+    PDFResult recover(MemoryParser &parser, std::uint64_t header, StreamBudget &budget,
+                      PlainStreamReader &plainStreams);
+    // Reads the metadata into _values through the index: the catalog's XMP, the information
+    // dictionary and the page count. False when something the index names (the catalog, the
+    // information dictionary, the page tree root) cannot be read, or no catalog is named.
+    bool gather(ObjectReader &objects, const PDFXrefTable &xref);
+    // Reads the catalog into _values (its XMP metadata) and gives its page tree root: the
+    // object number, or the entries of one written in place. False when it cannot be read.
+    bool readCatalog(ObjectReader &objects, std::uint32_t number, PDFDictionary &pages,
+                     std::int32_t &pagesObject);
 
     PDFDictionary _values;
+    bool _strict = false;
+    bool _recovered = false;
 };
 
 } // namespace vellumtag

@@ -5,6 +5,7 @@
 
 #include "TestSupport.h"
 #include "syntax/IntegerText.h"
+#include "syntax/MemorySource.h"
 
 using namespace vellumtag;
 using vellumtag::test::kChunkSizes;
@@ -341,30 +342,125 @@ TEST(MemoryParser, ScanTextFollowsThirtyTwoBitConversions) {
     EXPECT_EQ(type, 'R');
 }
 
-TEST(MemoryParser, FindXrefOffsetLooksAtTheLastFortyNineBytes) {
+TEST(MemoryParser, FindXrefOffsetLooksOnlyWithinItsWindow) {
     struct Case {
         std::string data;
+        std::size_t within;
         std::uint64_t expected;
     };
+    const std::size_t strict = limits::kStrictStartxrefWindow - 1;
+    const std::size_t wide = limits::kStartxrefWindow;
     const std::string pad(100, '%');
     const Case cases[] = {
-        {pad + "startxref\n1234\n%%EOF\n", 1234},
-        {pad + "startxref 1\nstartxref\n99\n%%EOF", 99},
-        // The keyword begins exactly 50 bytes before the end: outside the window.
-        {pad + "startxref" + std::string(41, ' '), UINT64_MAX},
-        {pad + "startxref 7" + std::string(38, ' '), 7},
-        {pad + "startxref" + std::string(25, ' ') + "7", UINT64_MAX}, // beyond 25 bytes
-        {pad + "startxref", UINT64_MAX},
-        {pad + "startxref\n%%EOF\n", UINT64_MAX},
-        {"startxref 5", UINT64_MAX}, // at the very first byte: never a candidate
-        {"%startxref 5", 5},
+        {pad + "startxref\n1234\n%%EOF\n", strict, 1234},
+        {pad + "startxref 1\nstartxref\n99\n%%EOF", strict, 99},
+        // The keyword begins exactly 50 bytes before the end: outside the strict window.
+        {pad + "startxref" + std::string(41, ' '), strict, UINT64_MAX},
+        {pad + "startxref 7" + std::string(38, ' '), strict, 7},
+        {pad + "startxref" + std::string(25, ' ') + "7", strict, UINT64_MAX}, // beyond 25 bytes
+        {pad + "startxref", strict, UINT64_MAX},
+        {pad + "startxref\n%%EOF\n", strict, UINT64_MAX},
+        {"startxref 5", strict, UINT64_MAX}, // at the very first byte: never a candidate
+        {"%startxref 5", strict, 5},
+        // A trailing block after %%EOF: found while the keyword begins in the last 1024 bytes.
+        {pad + "startxref\n77\n%%EOF\n" + std::string(600, 'x'), strict, UINT64_MAX},
+        {pad + "startxref\n77\n%%EOF\n" + std::string(600, 'x'), wide, 77},
+        {pad + "startxref 8" + std::string(1013, ' '), wide, 8},
+        {pad + "startxref 8" + std::string(1014, ' '), wide, UINT64_MAX},
     };
     FOR_EACH_CHUNK_SIZE {
         for (const auto &c : cases) {
             ParserOver p(c.data, chunk);
-            EXPECT_EQ(p.parser.findXrefOffset(), c.expected) << c.data.substr(100);
+            EXPECT_EQ(p.parser.findXrefOffset(c.within), c.expected)
+                << c.data.substr(100, 40) << " within " << c.within;
         }
     }
+}
+
+TEST(MemoryParser, FindHeaderLooksWithinItsWindow) {
+    struct Case {
+        std::string data;
+        std::uint64_t expected; // UINT64_MAX: not found
+    };
+    const Case cases[] = {
+        {"%PDF-1.4\n", 0},
+        {"%PDF-", UINT64_MAX}, // nothing after it
+        {"\xEF\xBB\xBF%PDF-1.7\n", 3},
+        {std::string(1019, 'j') + "%PDF-1", 1019},
+        {std::string(1020, 'j') + "%PDF-1", UINT64_MAX}, // the header ends beyond 1024 bytes
+        {"%PDF 1.4 %PDF-2.0", 9},
+        {"no header at all", UINT64_MAX},
+    };
+    FOR_EACH_CHUNK_SIZE {
+        for (const auto &c : cases) {
+            ParserOver p(c.data, chunk);
+            const std::uint64_t found = p.parser.findHeader(limits::kHeaderWindow);
+            EXPECT_EQ(found == p.parser.size() ? UINT64_MAX : found, c.expected)
+                << c.data.substr(0, 20);
+            EXPECT_EQ(p.cursor(), 0u);
+        }
+    }
+}
+
+TEST(MemoryParser, SetEndConfinesEveryPrimitiveUntilItIsLifted) {
+    FOR_EACH_CHUNK_SIZE {
+        ParserOver p("<< /A (x) >> trailer << /B 1 >>", chunk);
+        p.parser.seek(3);
+        const std::uint64_t whole = p.parser.setEnd(8);
+        EXPECT_EQ(whole, 31u);
+        EXPECT_EQ(p.parser.size(), 8u);
+        EXPECT_EQ(p.cursor(), 3u);
+        EXPECT_EQ(p.parser.skipPast("trailer"), 0u) << "beyond the end";
+        Bytes out;
+        p.parser.seek(6);
+        EXPECT_EQ(p.parser.readLiteralString(out), 2u) << "cut at the end";
+        EXPECT_TRUE(p.parser.atEnd());
+        EXPECT_EQ(p.parser.peek(), -1);
+
+        // An end before the cursor moves the cursor back to it.
+        p.parser.seek(20);
+        p.parser.setEnd(whole);
+        p.parser.seek(20);
+        p.parser.setEnd(4);
+        EXPECT_EQ(p.cursor(), 4u);
+
+        EXPECT_EQ(p.parser.setEnd(whole), 4u);
+        EXPECT_EQ(p.parser.skipPast("trailer"), 16u);
+        EXPECT_EQ(p.parser.peek(1), '<');
+        EXPECT_EQ(p.parser.setEnd(1000), whole) << "never beyond the data";
+        EXPECT_EQ(p.parser.size(), whole);
+    }
+}
+
+// A long search through bytes in memory hands back each slice of 16 MiB that it has passed
+// wholly, and still finds what straddles two slices.
+TEST(MemoryParser, LongSearchesHandBackWhatTheyPassed) {
+    struct Spy final : MemorySource {
+        using MemorySource::MemorySource;
+        void release(std::uint64_t offset, std::uint64_t length) override {
+            released.emplace_back(offset, length);
+        }
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> released;
+    };
+    constexpr std::uint64_t kSlice = std::uint64_t{16} << 20;
+    std::string data(3 * kSlice, ' ');
+    data.replace(2 * kSlice - 3, 7, "trailer");
+    data.replace(3 * kSlice - 7, 7, "endobj!");
+    Spy spy(std::span(reinterpret_cast<const std::uint8_t *>(data.data()), data.size()));
+    MemoryParser parser(spy);
+    EXPECT_EQ(parser.find("trailer", 5, data.size()), 2 * kSlice - 3);
+    EXPECT_EQ(spy.released,
+              (std::vector<std::pair<std::uint64_t, std::uint64_t>>{{5, kSlice - 5}}));
+    spy.released.clear();
+    EXPECT_EQ(parser.find("endobj!", 0, data.size()), 3 * kSlice - 7);
+    // A slice is handed back once the one after it is searched: at most two stay resident.
+    EXPECT_EQ(spy.released, (std::vector<std::pair<std::uint64_t, std::uint64_t>>{{0, kSlice}}));
+    spy.released.clear();
+    EXPECT_EQ(parser.find("absent", 0, data.size()), data.size());
+    EXPECT_EQ(spy.released, (std::vector<std::pair<std::uint64_t, std::uint64_t>>{{0, kSlice}}));
+    // The needle must lie wholly within the range.
+    EXPECT_EQ(parser.find("trailer", 0, 2 * kSlice + 4), 2 * kSlice - 3);
+    EXPECT_EQ(parser.find("trailer", 0, 2 * kSlice + 3), 2 * kSlice + 3);
 }
 
 TEST(MemoryParser, ClosedParserFailsEveryPrimitive) {
@@ -379,7 +475,8 @@ TEST(MemoryParser, ClosedParserFailsEveryPrimitive) {
     EXPECT_EQ(p.skipPast("x"), 0u);
     EXPECT_EQ(p.readBalanced(out, '(', ')'), 0u);
     EXPECT_EQ(p.readArray(out), 0u);
-    EXPECT_EQ(p.findXrefOffset(), UINT64_MAX);
+    EXPECT_EQ(p.findXrefOffset(limits::kStartxrefWindow), UINT64_MAX);
+    EXPECT_EQ(p.setEnd(10), 0u);
     std::uint64_t value = 0;
     EXPECT_FALSE(p.readUnsigned(value));
     EXPECT_EQ(p.scan(25, "%Iu", {&value}), -1);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
+#include <tuple>
 
 #include "PDFDocument.h"
 #include "TestSupport.h"
@@ -20,24 +22,33 @@ TEST(PDFDocument, LoadResultCodes) {
     struct Case {
         const char *name;
         std::string bytes;
-        PDFResult expected;
+        PDFResult strict;
+        PDFResult tolerant; // where no scan finds anything, the strict path's code stands
     };
     const Case cases[] = {
-        {"empty.pdf", "", PDFResult::FileNotReadable},
-        {"five.pdf", "%PDF-", PDFResult::NotPdf},
-        {"bom.pdf", "\xEF\xBB\xBF%PDF-1.4\n" + tail, PDFResult::NotPdf},
-        {"blank.pdf", " %PDF-1.4\n" + tail, PDFResult::NotPdf},
-        {"lower.pdf", "%pdf-1.4\n" + tail, PDFResult::NotPdf},
-        {"text.txt", "just some text\n", PDFResult::NotPdf},
-        {"noxref.pdf", kMinimalHead + "%%EOF\n", PDFResult::XrefNotFound},
-        {"far.pdf", kMinimalHead + "startxref\n9\n" + std::string(60, '%'),
+        {"empty.pdf", "", PDFResult::FileNotReadable, PDFResult::FileNotReadable},
+        {"five.pdf", "%PDF-", PDFResult::NotPdf, PDFResult::NotPdf},
+        {"bom.pdf", "\xEF\xBB\xBF%PDF-1.4\n" + tail, PDFResult::NotPdf, PDFResult::Unspecified},
+        {"blank.pdf", " %PDF-1.4\n" + tail, PDFResult::NotPdf, PDFResult::Unspecified},
+        {"lower.pdf", "%pdf-1.4\n" + tail, PDFResult::NotPdf, PDFResult::NotPdf},
+        {"text.txt", "just some text\n", PDFResult::NotPdf, PDFResult::NotPdf},
+        {"late.pdf", std::string(1020, ' ') + "%PDF-1.4\n" + tail, PDFResult::NotPdf,
+         PDFResult::NotPdf},
+        {"noxref.pdf", kMinimalHead + "%%EOF\n", PDFResult::XrefNotFound, PDFResult::XrefNotFound},
+        {"far.pdf", kMinimalHead + "startxref\n9\n" + std::string(60, '%'), PDFResult::XrefNotFound,
+         PDFResult::Unspecified},
+        {"nonumber.pdf", kMinimalHead + "startxref\n%%EOF\n", PDFResult::XrefNotFound,
          PDFResult::XrefNotFound},
-        {"nonumber.pdf", kMinimalHead + "startxref\n%%EOF\n", PDFResult::XrefNotFound},
     };
     for (const auto &c : cases) {
-        PDFDocument document;
-        EXPECT_EQ(document.load(dir.write(c.name, c.bytes)), c.expected) << c.name;
-        EXPECT_TRUE(document.values().empty()) << c.name;
+        for (const bool strict : {true, false}) {
+            PDFDocument document;
+            document.setStrict(strict);
+            EXPECT_EQ(document.load(dir.write(c.name, c.bytes)), strict ? c.strict : c.tolerant)
+                << c.name << (strict ? " strict" : "");
+            EXPECT_TRUE(document.values().empty()) << c.name;
+            EXPECT_FALSE(document.recovered()) << c.name;
+        }
     }
     PDFDocument missing;
     EXPECT_EQ(missing.load(dir.path() / "missing.pdf"), PDFResult::FileNotReadable);
@@ -132,7 +143,8 @@ TEST(PDFDocument, PageCountComesFromInfoBeforeThePageTree) {
     const Case cases[] = {
         {"<< /Title (t) >>", "<< /Type /Pages /Count 12 >>", u"12"},
         {"<< /PageCount (7) >>", "<< /Type /Pages /Count 12 >>", u"7"},
-        {"<< /Title (t) >>", "<< /Type /Pages >>", nullptr},
+        // Without /Count the leaves are counted: here there are none.
+        {"<< /Title (t) >>", "<< /Type /Pages >>", u"0"},
         {"<< /Title (t) >>", "<< /Type /Pages /Count 9 0 R >>", u"33"},
     };
     for (const auto &c : cases) {
@@ -209,19 +221,236 @@ TEST(PDFDocument, CrossReferenceChainOutcomes) {
 
     struct Case {
         std::string bytes;
-        PDFResult expected;
+        PDFResult strict;
+        bool recovered; // otherwise the tolerant path gives what the strict one does
     };
+    // The scan finds the catalog by its /Type wherever the sections fail.
     const Case cases[] = {
-        {file("", PastTheEnd), PDFResult::BadValue},
-        {file("", InTheSectionsTail), PDFResult::BadValue},
-        {file(loop, AtTheSection), PDFResult::XrefNotFound},
-        {file(named, AtTheSection), PDFResult::Ok},
-        {file("garbage\n", InTheHeader), PDFResult::Unspecified},
+        {file("", PastTheEnd), PDFResult::BadValue, true},
+        {file("", InTheSectionsTail), PDFResult::BadValue, true},
+        {file(loop, AtTheSection), PDFResult::XrefNotFound, true},
+        {file(named, AtTheSection), PDFResult::Ok, false},
+        {file("garbage\n", InTheHeader), PDFResult::Unspecified, true},
     };
     for (const auto &c : cases) {
-        const auto loaded = loadBytes(c.bytes);
-        EXPECT_EQ(loaded.result, c.expected) << c.bytes;
-        EXPECT_TRUE(c.expected != PDFResult::Ok || loaded.values.empty());
+        for (const bool strict : {true, false}) {
+            PDFDocument document;
+            document.setStrict(strict);
+            const PDFResult result = document.load(
+                std::span(reinterpret_cast<const std::uint8_t *>(c.bytes.data()), c.bytes.size()));
+            const bool recovered = !strict && c.recovered;
+            EXPECT_EQ(result, recovered ? PDFResult::Ok : c.strict) << c.bytes;
+            EXPECT_EQ(document.recovered(), recovered) << c.bytes;
+            EXPECT_TRUE(document.values().empty());
+        }
+    }
+}
+
+// A document in the shapes that damage takes: catalog 1 with XMP 5 and page tree 3 of two
+// pages, information dictionary 2; objects 1 to 4 in object stream 10 when asked, optionally
+// RC4-encrypted.
+std::string damageableDocument(bool objectStreams, bool encrypted = false) {
+    PdfBuilder pdf(objectStreams ? "1.5" : "1.4");
+    if (encrypted)
+        pdf.encrypt({.objectNumber = 20});
+    const std::vector<std::pair<std::uint32_t, std::string>> objects = {
+        {1, "<< /Type /Catalog /Pages 3 0 R /Metadata 5 0 R >>"},
+        {2, "<< /Title (Info title) /Author (Info author) >>"},
+        {3, "<< /Type /Pages /Kids [4 0 R 6 0 R] /Count 2 >>"},
+        {4, "<< /Type /Page /Parent 3 0 R >>"},
+    };
+    if (objectStreams)
+        pdf.objectStream(10, objects);
+    else
+        for (const auto &[number, body] : objects)
+            pdf.object(number, body);
+    pdf.object(6, "<< /Type /Page /Parent 3 0 R >>");
+    pdf.stream(5, {.entries = "/Type /Metadata /Subtype /XML",
+                   .data = xmpPacket("<dc:title>XMP title</dc:title><pdf:Producer>XMP producer"
+                                     "</pdf:Producer>")});
+    if (objectStreams)
+        return pdf.xrefStream(11, "/Root 1 0 R /Info 2 0 R").str();
+    return pdf.build("/Root 1 0 R /Info 2 0 R");
+}
+
+// The pieces one after the other; built by appending, as GCC 12 reports a false -Wrestrict for
+// some concatenations of temporaries at -O3.
+std::string joined(std::initializer_list<std::string_view> pieces) {
+    std::string out;
+    for (const std::string_view piece : pieces)
+        out.append(piece);
+    return out;
+}
+
+std::string replaceLast(std::string bytes, const std::string &what, const std::string &with) {
+    const std::size_t at = bytes.rfind(what);
+    return at == std::string::npos ? bytes : bytes.replace(at, what.size(), with);
+}
+
+std::string startxrefZeroed(const std::string &bytes) {
+    const std::size_t at = bytes.rfind("startxref\n") + 10;
+    const std::string_view view(bytes);
+    return joined({view.substr(0, at), "0", view.substr(bytes.find('\n', at))});
+}
+
+std::string cutAfterLastObject(const std::string &bytes) {
+    return bytes.substr(0, bytes.rfind("endobj") + 7);
+}
+
+// The entry of object 2 in the last table made to point at object 1.
+std::string infoEntryWrong(const std::string &bytes) {
+    const std::size_t table = bytes.rfind("xref\n0 ");
+    const std::size_t first = bytes.find("0000000000 65535 f", table);
+    std::string damaged = bytes;
+    damaged.replace(first + 2 * 20, 10, damaged.substr(first + 20, 10));
+    return damaged;
+}
+
+std::string xrefStreamDeleted(const std::string &bytes) {
+    const std::size_t start = bytes.rfind("11 0 obj");
+    return joined({std::string_view(bytes).substr(0, start),
+                   std::string_view(bytes).substr(bytes.find("endobj", start) + 7)});
+}
+
+// Damaged files read as their intact originals, or, where no trailer names /Info any longer,
+// as far as a scan reaches: the catalog's XMP and the page count. Strict mode gives the codes
+// of a reading by the letter of ISO 32000-1.
+TEST(PDFDocument, DamagedFilesReadAsTheirIntactOriginals) {
+    const std::map<std::string, std::u16string> everything = {{"Title", u"Info title"},
+                                                              {"Author", u"Info author"},
+                                                              {"Producer", u"XMP producer"},
+                                                              {"PageCount", u"2"}};
+    const std::map<std::string, std::u16string> scanned = {
+        {"Title", u"XMP title"}, {"Producer", u"XMP producer"}, {"PageCount", u"2"}};
+    const std::string classic = damageableDocument(false);
+    const std::string streams = damageableDocument(true);
+    const std::string encrypted = damageableDocument(false, true);
+    struct Case {
+        const char *what;
+        std::string bytes;
+        const std::map<std::string, std::u16string> &expected;
+        bool recovered;
+        PDFResult strict; // Ok: strict mode reads the file, maybe with less
+    };
+    const Case cases[] = {
+        {"intact", classic, everything, false, PDFResult::Ok},
+        {"intact, object streams", streams, everything, false, PDFResult::Ok},
+        {"intact, encrypted", encrypted, everything, false, PDFResult::Ok},
+        {"a preamble", joined({"GET /a.pdf\r\n\r\n", classic}), everything, false,
+         PDFResult::NotPdf},
+        {"a preamble, object streams", joined({std::string(700, '\n'), streams}), everything, false,
+         PDFResult::NotPdf},
+        {"a trailing block", joined({classic, std::string(900, 'x')}), everything, false,
+         PDFResult::XrefNotFound},
+        {"startxref far from the end", joined({classic, std::string(1100, 'x')}), everything, true,
+         PDFResult::XrefNotFound},
+        {"startxref 0", startxrefZeroed(classic), everything, true, PDFResult::Unspecified},
+        {"startxref 0, object streams", startxrefZeroed(streams), everything, true,
+         PDFResult::Unspecified},
+        {"startxref 0, encrypted", startxrefZeroed(encrypted), everything, true,
+         PDFResult::Unspecified},
+        {"startxref beyond the end", replaceLast(classic, "startxref\n", "startxref\n9"),
+         everything, true, PDFResult::BadValue},
+        {"no table where startxref points", replaceLast(classic, "xref\n0 ", "xre \n0 "),
+         everything, true, PDFResult::Unspecified},
+        {"the wrong object at the Info entry", infoEntryWrong(classic), everything, true,
+         PDFResult::Ok},
+        {"cut after the last object", cutAfterLastObject(classic), scanned, true,
+         PDFResult::XrefNotFound},
+        {"cut after the last object, encrypted",
+         cutAfterLastObject(encrypted),
+         {},
+         false,
+         PDFResult::XrefNotFound},
+        {"the cross-reference stream deleted", xrefStreamDeleted(streams), scanned, true,
+         PDFResult::Unspecified},
+    };
+    for (const auto &c : cases) {
+        for (const bool strict : {false, true}) {
+            PDFDocument document;
+            document.setStrict(strict);
+            const PDFResult result = document.load(
+                std::span(reinterpret_cast<const std::uint8_t *>(c.bytes.data()), c.bytes.size()));
+            if (strict) {
+                EXPECT_EQ(result, c.strict) << c.what << " (strict)";
+                EXPECT_FALSE(document.recovered()) << c.what;
+                continue;
+            }
+            EXPECT_EQ(document.recovered(), c.recovered) << c.what;
+            // Without a trailer the encryption dictionary of an encrypted file cannot be
+            // named, and its objects cannot be decrypted: the strict path's code stands.
+            EXPECT_EQ(result, c.expected.empty() ? c.strict : PDFResult::Ok) << c.what;
+            std::map<std::string, std::u16string> values;
+            for (const auto &[key, value] : document.values())
+                values[key] = value.text;
+            EXPECT_EQ(values, c.expected) << c.what;
+        }
+    }
+}
+
+TEST(PDFDocument, ALongChainOfUpdatesIsReadByTheScan) {
+    PdfBuilder pdf;
+    // Only the oldest section's trailer names the catalog and the information dictionary:
+    // beyond the section limit.
+    pdf.object(1, "<< /Type /Catalog /Pages 3 0 R >>")
+        .object(2, "<< /Title (Oldest trailer names it) >>")
+        .object(3, "<< /Type /Pages /Count 1 >>")
+        .xrefTable("/Root 1 0 R /Info 2 0 R");
+    for (std::uint32_t i = 0; i < limits::kMaxSections; ++i)
+        pdf.object(4 + i, "(filler)").xrefTable("");
+    const std::string bytes = pdf.str();
+    const auto read = [&](bool strict) {
+        PDFDocument document;
+        document.setStrict(strict);
+        const PDFResult result = document.load(
+            std::span(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size()));
+        return std::tuple(result, document.recovered(), document.values());
+    };
+    EXPECT_EQ(std::get<0>(read(true)), PDFResult::XrefNotFound);
+    const auto [result, recovered, values] = read(false);
+    EXPECT_EQ(result, PDFResult::Ok);
+    EXPECT_TRUE(recovered);
+    EXPECT_EQ(values.getString("Title", u""), u"Oldest trailer names it");
+    EXPECT_EQ(values.getString("PageCount", u""), u"1");
+}
+
+// What a file says in ways ISO 32000-1 does not foresee is read in both modes, and is no
+// damage: an information dictionary or a page tree root written in place.
+TEST(PDFDocument, DictionariesWrittenInPlace) {
+    struct Case {
+        const char *catalog;
+        const char *trailer;
+        std::map<std::string, std::u16string> expected;
+    };
+    const Case cases[] = {
+        {"<< /Type /Catalog >>",
+         "/Root 1 0 R /Info << /Title (In place) /Author 7 0 R >>",
+         {{"Title", u"In place"}, {"Author", u"Referenced"}}},
+        {"<< /Type /Catalog /Pages << /Type /Pages /Count 3 >> >>",
+         "/Root 1 0 R",
+         {{"PageCount", u"3"}}},
+        {"<< /Type /Catalog /Pages << /Type /Pages /Kids [8 0 R] >> >>",
+         "/Root 1 0 R",
+         {{"PageCount", u"1"}}},
+    };
+    for (const auto &c : cases) {
+        for (const bool strict : {false, true}) {
+            PDFDocument document;
+            document.setStrict(strict);
+            const std::string bytes = PdfBuilder()
+                                          .object(1, c.catalog)
+                                          .object(7, "(Referenced)")
+                                          .object(8, "<< /Type /Page >>")
+                                          .build(c.trailer);
+            ASSERT_EQ(document.load(std::span(reinterpret_cast<const std::uint8_t *>(bytes.data()),
+                                              bytes.size())),
+                      PDFResult::Ok);
+            EXPECT_FALSE(document.recovered());
+            std::map<std::string, std::u16string> values;
+            for (const auto &[key, value] : document.values())
+                values[key] = value.text;
+            EXPECT_EQ(values, c.expected) << c.catalog << c.trailer;
+        }
     }
 }
 

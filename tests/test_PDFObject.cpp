@@ -71,12 +71,28 @@ TEST(PDFObject, StreamsAndTheirLength) {
          "abcd"},
         {"7 0 obj\n<< /Length 4 >>\nendobj\n8 0 obj\n<< /Length 4 >>\nstream\nabcd", PDFResult::Ok,
          ""},
-        {"7 0 obj\n<< /Length 9 0 R >>\nstream\n0123456789abc", PDFResult::Ok, "012345678"},
+        // ISO 32000-1, 7.3.8.1: where "endstream" does not follow /Length bytes, or /Length is
+        // missing or cannot be resolved (no index here), the data end at the keyword, less the
+        // end of line before it.
+        {"7 0 obj\n<< /Length 9 0 R >>\nstream\n0123456789abc\r\nendstream", PDFResult::Ok,
+         "0123456789abc"},
+        {"7 0 obj\n<< /Length 400 >>\nstream\nshort\nendstream", PDFResult::Ok, "short"},
+        {"7 0 obj\n<< /Length 2 >>\nstream\nshort\rendstream", PDFResult::Ok, "short"},
+        {"7 0 obj\n<< /Length -3 >>\nstream\nshortendstream", PDFResult::Ok, "short"},
+        {"7 0 obj\n<< /Type /X >>\nstream\n\nendstream", PDFResult::Ok, ""},
+        {"7 0 obj\n<< /Length 5 >>\nstream\nhello  \n endstream", PDFResult::Ok, "hello"},
+        // Without the keyword: /Length bytes, or as many as there are.
         {"7 0 obj\n<< /Length 400 >>\nstream\nshort", PDFResult::Ok, "short"},
         {"7 0 obj\n<< /Type /X >>\nstream\nabcd", PDFResult::BadValue, ""},
         {streamObject("/Length 5 /Filter /ASCIIHexDecode", "41424"), PDFResult::BadValue, "41424"},
-        {streamObject("/Length 5 /Filter [/FlateDecode]", "xxxxx"), PDFResult::BadValue, "xxxxx"},
         {streamObject("/Length 5 /Filter /flatedecode", "xxxxx"), PDFResult::BadValue, "xxxxx"},
+        // 7.3.8.2: filters may be an array; FlateDecode is tried, and the first other filter
+        // ends the read.
+        {streamObject("/Length 5 /Filter [/FlateDecode]", "xxxxx"), PDFResult::DecompressionFailed,
+         "xxxxx"},
+        {streamObject("/Length 5 /Filter [ ]", "xxxxx"), PDFResult::Ok, "xxxxx"},
+        {streamObject("/Length 5 /Filter [/ASCII85Decode /FlateDecode]", "xxxxx"),
+         PDFResult::BadValue, "xxxxx"},
     };
     for (const auto &c : cases) {
         const Read r = readAt(c.bytes);
@@ -131,8 +147,9 @@ TEST(PDFObject, FlateDecodeStreams) {
         {z, std::to_string(z.size()), PDFResult::Ok, text},
         {z + "trailing garbage", std::to_string(z.size() + 16), PDFResult::Ok, text},
         {compressed(zeros), std::to_string(compressed(zeros).size()), PDFResult::Ok, zeros},
-        {z, "0", PDFResult::DecompressionFailed, ""},
-        {z, std::to_string(z.size() - 5), PDFResult::DecompressionFailed, z.substr(0, 17)},
+        // A /Length that "endstream" does not follow is wrong: the data end at the keyword.
+        {z, "0", PDFResult::Ok, text},
+        {z, std::to_string(z.size() - 5), PDFResult::Ok, text},
         {badCheck, std::to_string(z.size()), PDFResult::DecompressionFailed, badCheck},
         {badCheck + "more", std::to_string(z.size() + 4), PDFResult::DecompressionFailed, ""},
         {noCheck, std::to_string(noCheck.size()), PDFResult::DecompressionFailed, noCheck},
@@ -187,6 +204,72 @@ TEST(PDFObject, StoredStreamsAboveTheLimitAreRefused) {
     const Read r = readAt(streamObject("/Length " + std::to_string(big.size()), big));
     EXPECT_EQ(r.result, PDFResult::BadValue);
     EXPECT_TRUE(r.data.empty());
+}
+
+// White space between the dictionary and "stream", or between the data and "endstream", is
+// stepped over up to limits::kMaxBlankRun bytes.
+TEST(PDFObject, BlankRunsEndAtTheirLimit) {
+    const std::size_t most = limits::kMaxBlankRun;
+    const auto object = [](std::size_t beforeStream, std::size_t beforeEnd) {
+        return "7 0 obj\n<< /Length 4 >>" + std::string(beforeStream, '\0') + "stream\nabcd" +
+               std::string(beforeEnd, ' ') + "endstream\nendobj\n";
+    };
+    EXPECT_EQ(readAt(object(most, 1)).data, "abcd");
+    EXPECT_EQ(readAt(object(most + 1, 1)).data, "") << "no stream after so many blanks";
+    EXPECT_EQ(readAt(object(1, most)).data, "abcd");
+    // /Length is not confirmed: the data run up to the keyword.
+    EXPECT_EQ(readAt(object(1, most + 1)).data, "abcd" + std::string(most + 1, ' '));
+}
+
+TEST(PDFObject, FilterArraysApplyEachFilterInTurn) {
+    const std::string text = "twice deflated";
+    const std::string twice = compressed(compressed(text));
+    const Read r = readAt(streamObject(
+        "/Length " + std::to_string(twice.size()) + " /Filter [/FlateDecode /FlateDecode]", twice));
+    EXPECT_EQ(r.result, PDFResult::Ok);
+    EXPECT_EQ(r.data, text);
+    EXPECT_EQ(PDFObject::filterNames(u"[ /FlateDecode/DCTDecode\n]"),
+              (std::vector<std::u16string>{u"FlateDecode", u"DCTDecode"}));
+}
+
+// An indirect /Length is read from its object in the file, once: neither the object's own
+// stream nor one of a cycle is read for it, and where it fails the keyword decides.
+TEST(PDFObject, IndirectLengthsAreResolvedWithoutFollowingFurther) {
+    struct Case {
+        const char *lengthObject; // object 9
+        std::string data;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"5", "hello", "hello"},
+        {"3", "hello, and some more", "hello, and some more"},
+        // A /Length that "endstream" confirms wins over a keyword inside the data.
+        {"13", "a endstream b", "a endstream b"},
+        {"(5)", "hello", "hello"}, // not an integer: up to "endstream"
+        {"-5", "hello", "hello"},
+        {"<< /Length 9 0 R >>\nstream\nxx\nendstream", "hello", "hello"},
+    };
+    for (const auto &c : cases) {
+        for (const std::size_t chunk : test::kChunkSizes) {
+            // Object 9 carries the length; object 8 names itself as its length.
+            const std::string file =
+                test::PdfBuilder()
+                    .object(7, "<< /Length 9 0 R >>\nstream\n" + c.data + "\nendstream")
+                    .object(8, "<< /Length 8 0 R >>\nstream\n" + c.data + "\nendstream")
+                    .object(9, c.lengthObject)
+                    .build("");
+            test::Reading reading(file, chunk);
+            ASSERT_EQ(reading.xref.readSection(reading.over.parser.findXrefOffset(1024)),
+                      PDFResult::Ok);
+            PDFObject seven, eight;
+            EXPECT_EQ(reading.objects.readObject(7, seven), PDFResult::Ok) << c.lengthObject;
+            EXPECT_EQ(std::string(seven._data.begin(), seven._data.end()), c.expected)
+                << c.lengthObject << " chunk " << chunk;
+            EXPECT_EQ(reading.objects.readObject(8, eight), PDFResult::Ok);
+            const std::string own(eight._data.begin(), eight._data.end());
+            EXPECT_EQ(own, c.data.substr(0, c.data.find("endstream"))) << c.lengthObject;
+        }
+    }
 }
 
 TEST(PDFObject, ReadsAtAnOffsetOrAtTheCursor) {

@@ -60,7 +60,18 @@ TEST(PDFXrefStreamObject, RowsBecomeEntries) {
          upRows,
          PDFResult::Ok,
          {{1, 15}, {2, 31}}},
+        // ISO 32000-1, 7.3.8.2: the parameters of the one filter, written as an array.
+        {"PNG Up, parameters in an array",
+         "/W [1 2 1] /Size 3 /Filter [] /DecodeParms [<< /Columns 4 /Predictor 12 >>]",
+         upRows,
+         PDFResult::Ok,
+         {{1, 15}, {2, 31}}},
         {"no predictor", "/W [1 2 1] /Size 3", plainRows, PDFResult::Ok, {{1, 15}, {2, 31}}},
+        {"no predictor, an array of null parameters",
+         "/W [1 2 1] /Size 3 /DecodeParms [null]",
+         plainRows,
+         PDFResult::Ok,
+         {{1, 15}, {2, 31}}},
         {"index pairs",
          "/W [1 2 1] /Index [0 2 10 1]",
          plainRows,
@@ -201,7 +212,8 @@ TEST(PDFXrefStreamObject, ObjectsAreReadOutOfTheirObjectStream) {
             .xrefStream(9, "", {.deflate = false})
             .str();
     Reading r(file);
-    ASSERT_EQ(r.xref.readSection(r.over.parser.findXrefOffset()), PDFResult::Ok);
+    ASSERT_EQ(r.xref.readSection(r.over.parser.findXrefOffset(limits::kStartxrefWindow)),
+              PDFResult::Ok);
 
     PDFObject ten, eleven, twelve;
     ASSERT_EQ(r.objects.readObject(10, ten), PDFResult::Ok);

@@ -89,6 +89,108 @@ TEST(PDFXrefTable, SelfReferencingPrevEndsAtTheSectionLimit) {
     EXPECT_EQ(t.xref.findObjectOffset(0), 10);
 }
 
+TEST(PDFXrefTable, OffsetsBeyondFourGibibytesAreReadInSixtyFourBits) {
+    Table t("xref\n0 3\n5000000000 00000 n \n9999999999 00000 n\r\n7000000000 0 n\n"
+            "trailer\n<< /Prev 4294967296 >>\n");
+    ASSERT_EQ(t.xref.readSection(0), PDFResult::Ok);
+    EXPECT_EQ(t.xref.findEntry(0)->offset, 5000000000u);
+    EXPECT_EQ(t.xref.findEntry(1)->offset, 9999999999u);
+    EXPECT_EQ(t.xref.findEntry(2)->offset, 7000000000u);
+    EXPECT_EQ(t.xref.prevOffset(), 4294967296);
+}
+
+// ISO 32000-1, 7.5.8.4: a hybrid file's table lists the compressed objects as free, or not at
+// all, and its /XRefStm stream lists them. The table's in-use entries come first, then the
+// stream's, then the table's free ones; an older section only after all three.
+TEST(PDFXrefTable, HybridSectionsReadTheStreamThatXRefStmNames) {
+    // An uncompressed cross-reference stream: rows of type 1 (offset) or 2 (object stream).
+    const std::string rows = std::string("\x01\x00\x63\x00", 4) + // 3: at 99
+                             std::string("\x02\x00\x0A\x01", 4) + // 4: in stream 10
+                             std::string("\x01\x00\x58\x00", 4);  // 5: at 88
+    const std::string stream =
+        "9 0 obj\n<< /Type /XRef /W [1 2 1] /Index [3 3] /Size 6 /Root 77 0 R "
+        "/Length 12 >>\nstream\n" +
+        rows + "\nendstream\nendobj\n";
+    const std::string older = "xref\n6 1\n" + entry(66) + "trailer\n<< /Size 7 >>\n";
+    const std::size_t olderAt = stream.size();
+    const std::size_t newerAt = olderAt + older.size();
+    const std::string newer = "xref\n0 6\n0000000000 65535 f \n" + entry(11) + entry(22) +
+                              "0000000000 00000 f \n0000000000 00000 f \n" + entry(55) +
+                              "trailer\n<< /Size 6 /Root 1 0 R /XRefStm 0 /Prev " +
+                              std::to_string(olderAt) + " >>\n";
+    Table t(stream + older + newer);
+    ASSERT_EQ(t.xref.readSection(newerAt), PDFResult::Ok);
+    EXPECT_EQ(t.xref.findObjectOffset(1), 11);
+    EXPECT_EQ(t.xref.findObjectOffset(3), 99) << "free in the table, in the stream";
+    const auto four = t.xref.findEntry(4);
+    ASSERT_TRUE(four.has_value());
+    EXPECT_EQ(four->stream, 10u);
+    EXPECT_EQ(four->index, 1u);
+    EXPECT_EQ(t.xref.findObjectOffset(5), 55) << "in use in the table wins over the stream";
+    EXPECT_EQ(t.xref.findObjectOffset(0), 0) << "free entries still count after the stream";
+    EXPECT_EQ(t.xref.findObjectOffset(6), 66);
+    EXPECT_EQ(t.xref.sectionCount(), 2u) << "the stream is part of its section";
+    EXPECT_EQ(t.xref.rootObject(), 1) << "the stream's dictionary is no trailer";
+    EXPECT_FALSE(t.xref.trailer().contains("XRefStm")) << "it belongs to the section read last";
+}
+
+TEST(PDFXrefTable, AShiftMovesEveryOffsetThatTheFileGives) {
+    const std::string preamble = "HTTP/1.1 200 OK\r\n\r\n";
+    const std::string file =
+        "%PDF-1.4\n1 0 obj (one) endobj\nxref\n1 1\n" + entry(9) + "trailer << /Root 1 0 R >>\n";
+    Table t(preamble + file);
+    const std::size_t xref = file.find("xref");
+    EXPECT_FALSE(t.xref.sectionAt(xref));
+    EXPECT_TRUE(t.xref.sectionAt(xref + preamble.size()));
+    t.xref.setShift(preamble.size());
+    ASSERT_EQ(t.xref.readSection(xref), PDFResult::Ok);
+    EXPECT_EQ(t.xref.findObjectOffset(1), static_cast<std::int64_t>(preamble.size() + 9));
+}
+
+TEST(PDFXrefTable, SectionAtTellsTablesAndStreamsFromOtherBytes) {
+    const std::pair<const char *, bool> cases[] = {
+        {"  xref\n", true},
+        {"12 0 obj\n<< /Type /XRef /W [1 2 1] >>", true},
+        {"12 0 obj<</Type/XRef>>", true},
+        {"12 0 obj\n<< /Type /Catalog >>", false},
+        {"12 0 obj (text)", false},
+        {"0000000017 00000 n \n", false},
+        {"trailer << >>", false},
+    };
+    for (const auto &[bytes, expected] : cases) {
+        Table t(bytes);
+        EXPECT_EQ(t.xref.sectionAt(0), expected) << bytes;
+    }
+}
+
+TEST(PDFXrefTable, ALongChainIsToldApart) {
+    Table t("xref\n0 1\n" + entry(10) + "trailer\n<< /Prev 0 >>\n");
+    ASSERT_EQ(t.xref.readSection(0), PDFResult::Ok);
+    EXPECT_FALSE(t.xref.chainTooLong());
+    EXPECT_FALSE(t.xref.findEntry(99).has_value());
+    EXPECT_TRUE(t.xref.chainTooLong());
+}
+
+// A rebuilt index learns what object streams hold; of an object found in the file and in an
+// object stream, the one that lies later in the file wins.
+TEST(PDFXrefTable, ObjectStreamMembersRankByTheirPlaceInTheFile) {
+    Table t("");
+    t.xref.adopt(
+        {{1, XrefEntry{100}}, {2, XrefEntry{300}}, {10, XrefEntry{200}}, {11, XrefEntry{400}}},
+        PDFDictionary(), 1, -1);
+    t.xref.addObjectStreamMembers({{11, {2, 3, 3}}, {10, {1, 2, 4, 10, 4}}, {99, {5}}});
+    const auto at = [&](std::uint32_t number) { return t.xref.findEntry(number); };
+    EXPECT_EQ(at(1)->stream, 10u) << "the stream at 200 is later than the object at 100";
+    EXPECT_EQ(at(2)->stream, 11u) << "the stream at 400 is later than the object at 300";
+    EXPECT_EQ(at(3)->stream, 11u);
+    EXPECT_EQ(at(3)->index, 1u) << "the first of a number listed twice";
+    EXPECT_EQ(at(4)->stream, 10u);
+    EXPECT_EQ(at(4)->index, 2u);
+    EXPECT_FALSE(at(10)->compressed()) << "a stream never holds itself";
+    EXPECT_FALSE(at(5).has_value()) << "a stream that is not in the index adds nothing";
+    EXPECT_EQ(t.xref.rootObject(), 1);
+}
+
 TEST(PDFXrefTable, SectionFailures) {
     struct Case {
         const char *bytes;

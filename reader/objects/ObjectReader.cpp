@@ -12,7 +12,7 @@ PDFResult ObjectReader::readObject(std::uint32_t number, PDFObject &object) {
     if (!entry)
         return PDFResult::ObjectNotFound;
     if (!entry->compressed())
-        return object.read(_context, entry->offset);
+        return readInFile(number, entry->offset, object);
 
     const std::uint32_t index = entry->index;
     const PDFResult loaded = loadObjectStream(entry->stream);
@@ -33,6 +33,19 @@ PDFResult ObjectReader::readObject(std::uint32_t number, PDFObject &object) {
     return object.readEmbedded(_objectStream.data, position, number);
 }
 
+PDFResult ObjectReader::readInFile(std::uint32_t number, std::uint64_t offset, PDFObject &object) {
+    const PDFResult result = object.read(_context, offset);
+    // An entry that leads to another object's header is wrong, whatever that object holds.
+    if (result == PDFResult::Ok && object._objectNumber != number)
+        return PDFResult::ObjectNotFound;
+    return result;
+}
+
+const std::vector<std::pair<std::uint32_t, std::uint64_t>> *
+ObjectReader::objectStreamMembers(std::uint32_t number) {
+    return loadObjectStream(number) == PDFResult::Ok ? &_objectStream.objects : nullptr;
+}
+
 PDFResult ObjectReader::loadObjectStream(std::uint32_t number) {
     if (_objectStream.number == number)
         return _objectStream.result;
@@ -43,7 +56,7 @@ PDFResult ObjectReader::loadObjectStream(std::uint32_t number) {
     if (!entry || entry->compressed())
         return _objectStream.result = PDFResult::ObjectNotFound;
     PDFObject stream;
-    const PDFResult result = stream.read(_context, entry->offset);
+    const PDFResult result = readInFile(number, entry->offset, stream);
     if (result != PDFResult::Ok)
         return _objectStream.result = result;
 

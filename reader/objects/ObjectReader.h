@@ -19,8 +19,12 @@ public:
     ObjectReader(const ObjectReader &) = delete;
     ObjectReader &operator=(const ObjectReader &) = delete;
 
-    // 103 when the object cannot be located.
+    // 103 when the object cannot be located, or when its entry leads to another object.
     PDFResult readObject(std::uint32_t number, PDFObject &object);
+    // The (object number, offset) pairs of an object stream's header, valid until the next
+    // read; nothing when it cannot be read.
+    const std::vector<std::pair<std::uint32_t, std::uint64_t>> *
+    objectStreamMembers(std::uint32_t number);
     const ObjectContext &context() const { return _context; }
 
 private:
@@ -34,6 +38,7 @@ private:
         std::vector<std::pair<std::uint32_t, std::uint64_t>> objects;
     };
     PDFResult loadObjectStream(std::uint32_t number);
+    PDFResult readInFile(std::uint32_t number, std::uint64_t offset, PDFObject &object);
 
     ObjectContext _context;
     ObjectStream _objectStream;

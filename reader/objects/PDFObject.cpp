@@ -10,6 +10,8 @@
 
 namespace vellumtag {
 
+using namespace std::string_view_literals;
+
 namespace {
 
 // Releases zlib's state on every path out of flateDecode, exceptions included.
@@ -67,7 +69,7 @@ PDFResult PDFObject::read(const ObjectContext &context, std::uint64_t offset) {
     // writers (LuaTeX among them) put more than a few bytes.
     if (parser.skipPast(names::kStream, 10) == 0) {
         const std::uint64_t afterDictionary = parser.offset();
-        parser.skipWhile(characters::kPdfWhitespace);
+        parser.skipWhile(characters::kPdfWhitespace, limits::kMaxBlankRun);
         if (!parser.skipKeyword(names::kStream)) {
             parser.seek(afterDictionary);
             return PDFResult::Ok;
@@ -75,30 +77,126 @@ PDFResult PDFObject::read(const ObjectContext &context, std::uint64_t offset) {
     }
     skipStreamLineEnd(parser);
 
-    const std::uint64_t length = _dictionary.getUInt(names::kLength);
-    if (length == UINT64_MAX)
+    const std::uint64_t start = parser.offset();
+    const std::optional<std::uint64_t> length = streamLength(context, start);
+    if (!length)
         return PDFResult::BadValue;
-    // A /Length past the end of the data takes the bytes up to the end, never more.
-    const std::uint64_t available = parser.size() - parser.offset();
-    const auto taken = static_cast<std::size_t>(std::min(length, available));
     StreamBudget *const budget = context.budget;
     const std::size_t limit =
         std::min(limits::kMaxStreamBytes, budget != nullptr ? budget->left() : SIZE_MAX);
-    if (taken > limit)
+    if (*length > limit)
         return PDFResult::BadValue;
-    parser.readBytes(taken, _data);
+    parser.seek(start);
+    parser.readBytes(static_cast<std::size_t>(*length), _data);
     if (context.decryptor != nullptr)
         static_cast<void>(context.decryptor->decryptStream(_data, _objectNumber, _generation));
 
-    const std::u16string filter = _dictionary.getString(names::kFilter, u"");
+    // ISO 32000-1, 7.3.8.2: /Filter is a name or an array of names, applied in order. Only
+    // FlateDecode is known; any other filter ends the read of this stream.
     PDFResult result = PDFResult::Ok;
-    if (filter == names::kFlateDecode)
+    for (const std::u16string &filter : filterNames(_dictionary.getString(names::kFilter, u""))) {
+        if (filter != names::kFlateDecode) {
+            result = PDFResult::BadValue;
+            break;
+        }
         result = flateDecode(_data, limit);
-    else if (!filter.empty())
-        result = PDFResult::BadValue;
+        if (result != PDFResult::Ok)
+            break;
+    }
     if (budget != nullptr)
         budget->spend(_data.size());
     return result;
+}
+
+std::vector<std::u16string> PDFObject::filterNames(std::u16string_view text) {
+    static constexpr CharacterClass kSeparators("/[] \t\r\n\f"sv);
+    std::vector<std::u16string> filters;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        while (at < text.size() && kSeparators.contains(text[at]))
+            ++at;
+        std::size_t end = at;
+        while (end < text.size() && !kSeparators.contains(text[end]))
+            ++end;
+        if (end > at)
+            filters.emplace_back(text.substr(at, end - at));
+        at = end;
+    }
+    return filters;
+}
+
+std::optional<std::uint64_t> PDFObject::streamLength(const ObjectContext &context,
+                                                     std::uint64_t start) const {
+    MemoryParser &parser = context.parser;
+    std::optional<std::uint64_t> declared;
+    if (const PDFValue *value = _dictionary.find(names::kLength)) {
+        if (!value->isReference)
+            declared = _dictionary.getUInt64(names::kLength);
+        else if (const auto number = _dictionary.getReference(names::kLength))
+            declared = lengthObject(context, *number);
+    }
+    // 7.3.8.1: the data are followed by an end of line and "endstream". Where that is not so
+    // after /Length bytes, or /Length is missing, the data end at the keyword.
+    const std::uint64_t available = parser.size() - start;
+    if (declared && *declared <= available) {
+        parser.seek(start + *declared);
+        parser.skipWhile(characters::kPdfWhitespace, limits::kMaxBlankRun);
+        const std::uint64_t at = parser.offset();
+        if (parser.find(names::kEndstream, at,
+                        std::min(at + names::kEndstream.size(), parser.size())) == at)
+            return declared;
+    }
+    const std::uint64_t keyword = parser.find(names::kEndstream, start, parser.size());
+    if (keyword >= parser.size()) {
+        // No keyword at all: /Length bytes, or what there is of them.
+        if (declared)
+            return std::min(*declared, available);
+        return std::nullopt;
+    }
+    // The end of line before the keyword belongs to it: CR LF, LF or CR.
+    std::uint64_t end = keyword;
+    const auto lastIs = [&parser, &end, start](char c) {
+        if (end == start)
+            return false;
+        parser.seek(end - 1);
+        return parser.peek() == c;
+    };
+    if (lastIs('\n')) {
+        --end;
+        if (lastIs('\r'))
+            --end;
+    } else if (lastIs('\r')) {
+        --end;
+    }
+    return end - start;
+}
+
+std::optional<std::uint64_t> PDFObject::lengthObject(const ObjectContext &context,
+                                                     std::uint32_t number) {
+    // Only an object in the file itself, and read without following any reference of its own,
+    // so that a /Length naming its own stream, or a cycle of them, ends here.
+    if (context.xref == nullptr)
+        return std::nullopt;
+    MemoryParser &parser = context.parser;
+    const std::uint64_t kept = parser.offset();
+    const std::optional<XrefEntry> entry = context.xref->findEntry(number);
+    std::optional<std::uint64_t> length;
+    if (entry && !entry->compressed()) {
+        parser.seek(entry->offset);
+        std::uint32_t found = 0, generation = 0;
+        std::uint64_t value = 0;
+        if (parser.scan(limits::kScanWindow, "%lu %lu obj", {&found, &generation}) == 2 &&
+            found == number && parser.skipPast(names::kObj, limits::kScanWindow) != 0 &&
+            parser.readUnsigned(value)) {
+            const int after = parser.peek();
+            if (after < 0 ||
+                characters::kPdfWhitespace.contains(static_cast<std::uint8_t>(after)) ||
+                characters::kDelimiters.contains(static_cast<std::uint8_t>(after)))
+                length = value;
+        }
+    }
+    parser.seek(kept);
+    return length;
 }
 
 PDFResult PDFObject::readEmbedded(const Bytes &objectStream, std::uint64_t offset,

@@ -1,6 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "objects/ObjectContext.h"
 #include "syntax/Limits.h"
@@ -37,8 +41,19 @@ public:
     std::uint32_t _objectNumber = UINT32_MAX;
     std::uint32_t _generation = UINT32_MAX;
 
+    // The names of a /Filter value: one name, or an array of them (ISO 32000-1, 7.3.8.2).
+    static std::vector<std::u16string> filterNames(std::u16string_view text);
+
 private:
     PDFResult readDirectValue(MemoryParser &parser);
+    // How many bytes of stream data begin at start: /Length, direct or resolved, when
+    // "endstream" follows them; otherwise the bytes up to that keyword; nothing when neither
+    // is known.
+    std::optional<std::uint64_t> streamLength(const ObjectContext &context,
+                                              std::uint64_t start) const;
+    // The integer that object `number` holds, when it is one.
+    static std::optional<std::uint64_t> lengthObject(const ObjectContext &context,
+                                                     std::uint32_t number);
 };
 
 } // namespace vellumtag

@@ -32,6 +32,13 @@ public:
     // least that many whenever it moves its window.
     virtual std::size_t chunkSize() const { return std::size_t{64} << 10; }
 
+    // A hint that the bytes [offset, offset + length) will not be read again soon, so that a
+    // mapping may let go of their pages; they stay readable. Nothing by default.
+    virtual void release(std::uint64_t offset, std::uint64_t length) {
+        static_cast<void>(offset);
+        static_cast<void>(length);
+    }
+
 protected:
     ByteSource() = default;
     ByteSource(const ByteSource &) = default;

@@ -14,11 +14,32 @@ inline constexpr std::size_t kLineBuffer = 100;
 // Window of the bounded formatted reads: object headers and the number after "startxref".
 inline constexpr std::size_t kScanWindow = 25;
 
-// "startxref" must lie within the last kStartxrefWindow - 1 bytes of the file.
-inline constexpr std::size_t kStartxrefWindow = 50;
+// Where a file's structure is looked for when it is not where ISO 32000-1, 7.5.2 and 7.5.5 put
+// it: "%PDF-" anywhere in the first kHeaderWindow bytes (a preamble before it), and the last
+// "startxref" within the last kStartxrefWindow bytes (a trailing block after "%%EOF").
+inline constexpr std::size_t kHeaderWindow = 1024;
+inline constexpr std::size_t kStartxrefWindow = 1024;
+
+// In strict mode "startxref" must lie within the last kStrictStartxrefWindow - 1 bytes.
+inline constexpr std::size_t kStrictStartxrefWindow = 50;
 
 // Cross-reference sections read for one document along the /Prev chain.
 inline constexpr std::uint32_t kMaxSections = 25;
+
+// Object headers ("N G obj") that the recovery scan of a damaged file takes in; it stops at the
+// next one. Each costs 16 bytes while the scan runs: a file of nothing but headers ends there.
+// ISO 32000-1, Annex C.2 gives 8,388,607 objects as a reader's limit; far fewer headers make up
+// real files.
+inline constexpr std::size_t kMaxRecoveredObjects = std::size_t{1} << 22;
+
+// Page tree nodes visited to count the pages when the root's /Count cannot be used: a tree of
+// more, or a /Kids array of more entries, gives no page count rather than taking seconds.
+inline constexpr std::size_t kMaxPageTreeNodes = std::size_t{1} << 17;
+
+// White space stepped over in one run where a keyword or a dictionary may follow (after an
+// object header, "trailer", a dictionary or stream data): a longer run is taken to hold none,
+// so that a file of white space, or of zeros, is not walked to its end there.
+inline constexpr std::uint64_t kMaxBlankRun = 4096;
 
 // Dictionaries nested deeper than this are skipped instead of parsed, so that a file of a
 // million "<<" costs neither stack nor quadratic time.

@@ -18,6 +18,29 @@ std::span<const std::uint8_t> MemoryFile::read(std::uint64_t offset, std::size_t
     return {_view + start, std::min(length, _size - start)};
 }
 
+void MemoryFile::release(std::uint64_t offset, std::uint64_t length) {
+    if (_view == nullptr || offset >= _size)
+        return;
+    length = std::min<std::uint64_t>(length, _size - offset);
+    // Whole pages only: the pages at either end may hold bytes still in use.
+    constexpr std::uintptr_t kPage = 4096;
+    const auto begin =
+        reinterpret_cast<std::uintptr_t>(_view) + static_cast<std::uintptr_t>(offset);
+    const std::uintptr_t first = (begin + kPage - 1) & ~(kPage - 1);
+    const std::uintptr_t last = (begin + static_cast<std::uintptr_t>(length)) & ~(kPage - 1);
+    if (last <= first)
+        return;
+#ifdef _WIN32
+    // On pages that are not locked, VirtualUnlock removes them from the working set (Microsoft's
+    // documentation of VirtualUnlock); it then reports ERROR_NOT_LOCKED, which is expected.
+    VirtualUnlock(reinterpret_cast<void *>(first), last - first);
+#else
+    // A private read-only mapping that was never written: dropped pages are read anew from the
+    // file, or from the zeros that a guard put in place of a lost part.
+    ::madvise(reinterpret_cast<void *>(first), last - first, MADV_DONTNEED);
+#endif
+}
+
 #ifdef _WIN32
 
 bool MemoryFile::open(const std::filesystem::path &path) {

@@ -37,6 +37,9 @@ public:
     // Bytes past a new end that lie within its last page read as zeros without a fault, so
     // this also asks the file system whether the file shrank: one system call, until it is true.
     bool failed() const override;
+    // Takes the whole pages of the range out of the process's resident memory; they are read
+    // from the file again when touched.
+    void release(std::uint64_t offset, std::uint64_t length) override;
 
 private:
     ReadOnlyFile _file;

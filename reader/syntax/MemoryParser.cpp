@@ -10,6 +10,10 @@ namespace vellumtag {
 
 namespace {
 
+// Bytes that one step of a search through data in memory looks at: a multiple of the 2 MiB
+// that memory may be mapped in, so that whole slices can be handed back.
+constexpr std::uint64_t kSearchSlice = std::uint64_t{16} << 20;
+
 void append(Bytes &out, const std::uint8_t *from, const std::uint8_t *to) {
     out.insert(out.end(), from, to);
 }
@@ -105,6 +109,9 @@ void MemoryParser::detach() {
 }
 
 void MemoryParser::load(std::uint64_t offset, std::size_t length) {
+    // Never beyond an end that setEnd put before the source's.
+    length =
+        static_cast<std::size_t>(std::min<std::uint64_t>(length, _size - std::min(offset, _size)));
     const std::span<const std::uint8_t> bytes = _source->read(offset, length);
     _base = offset;
     _begin = _cursor = bytes.data();
@@ -148,6 +155,8 @@ std::uint64_t MemoryParser::find(std::string_view needle, std::uint64_t from, st
     const std::size_t n = needle.size();
     if (!_isOpen || from >= to || to > _size || to - from < n)
         return _size;
+    if (_whole)
+        return findInMemory(needle, from, to);
     const std::uint64_t kept = offset();
     std::uint64_t result = to;
     for (std::uint64_t at = from;;) {
@@ -167,6 +176,33 @@ std::uint64_t MemoryParser::find(std::string_view needle, std::uint64_t from, st
     }
     seek(kept);
     return result;
+}
+
+std::uint64_t MemoryParser::findInMemory(std::string_view needle, std::uint64_t from,
+                                         std::uint64_t to) {
+    // The range is searched a slice at a time, slices ending at multiples of kSearchSlice, and
+    // each slice wholly passed is handed back to the source: a search through a large mapped
+    // file keeps little of it resident. The last n - 1 bytes of a slice are searched again
+    // with the next, before the slice is handed back.
+    const std::size_t n = needle.size();
+    const char *const data = reinterpret_cast<const char *>(_begin);
+    std::uint64_t released = from;
+    for (std::uint64_t at = from;;) {
+        std::uint64_t end = std::min(to, (at / kSearchSlice + 1) * kSearchSlice);
+        if (end - at < n)
+            end = std::min(to, end + kSearchSlice);
+        const std::string_view haystack(data + at, static_cast<std::size_t>(end - at));
+        if (const auto found = haystack.find(needle); found != std::string_view::npos)
+            return at + found;
+        if (end >= to)
+            return to;
+        const std::uint64_t passed = (end - 1) / kSearchSlice * kSearchSlice;
+        if (passed > released) {
+            _source->release(released, passed - released);
+            released = passed;
+        }
+        at = end - (n - 1);
+    }
 }
 
 std::uint64_t MemoryParser::findLast(std::string_view needle, std::uint64_t from,
@@ -214,6 +250,14 @@ std::size_t MemoryParser::skipUntil(const CharacterClass &set) {
 
 std::size_t MemoryParser::skipWhile(const CharacterClass &set) {
     return pass<Bytes>(set, true, nullptr);
+}
+
+std::size_t MemoryParser::skipWhile(const CharacterClass &set, std::uint64_t most) {
+    const std::uint64_t here = offset();
+    const std::uint64_t end = setEnd(here + std::min(most, _size - here));
+    const std::size_t passed = skipWhile(set);
+    setEnd(end);
+    return passed;
 }
 
 std::size_t MemoryParser::readUntil(const CharacterClass &set, Bytes &out) {
@@ -525,12 +569,12 @@ int MemoryParser::scanText(std::string_view text, const char *format,
     return assigned;
 }
 
-std::uint64_t MemoryParser::findXrefOffset() {
+std::uint64_t MemoryParser::findXrefOffset(std::size_t within) {
     constexpr std::uint64_t notFound = UINT64_MAX;
     if (!_isOpen)
         return notFound;
-    const std::uint64_t windowStart =
-        _size > limits::kStartxrefWindow ? _size - limits::kStartxrefWindow : 0;
+    // findLast never takes the first byte of its range.
+    const std::uint64_t windowStart = _size > within ? _size - within - 1 : 0;
     constexpr std::string_view keyword = "startxref";
     const std::uint64_t found = findLast(keyword, windowStart, _size);
     if (found == _size || found + keyword.size() >= _size)
@@ -538,6 +582,31 @@ std::uint64_t MemoryParser::findXrefOffset() {
     std::uint64_t offset = notFound;
     scanAt(found + keyword.size(), limits::kScanWindow, "%Iu", {&offset});
     return offset;
+}
+
+std::uint64_t MemoryParser::findHeader(std::size_t within) {
+    constexpr std::string_view header = "%PDF-";
+    if (!_isOpen)
+        return _size;
+    const std::uint64_t limit = std::min<std::uint64_t>(within, _size);
+    const std::uint64_t found = find(header, 0, limit);
+    return found < limit && found + header.size() < _size ? found : _size;
+}
+
+std::uint64_t MemoryParser::setEnd(std::uint64_t end) {
+    const std::uint64_t previous = _size;
+    if (!_isOpen)
+        return previous;
+    const std::uint64_t at = offset();
+    _size = std::min(end, _source->size());
+    if (_whole)
+        _end = _begin + _size;
+    else if (windowEnd() > _size)
+        _end = _begin + (_size > _base ? _size - _base : 0);
+    // The cursor may have lain beyond the new end, or the window wholly beyond it.
+    _cursor = std::min(_cursor, _end);
+    seek(std::min(at, _size));
+    return previous;
 }
 
 } // namespace vellumtag

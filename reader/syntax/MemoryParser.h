@@ -91,6 +91,8 @@ public:
     std::size_t skipUntil(const CharacterClass &set);
     // Steps over the bytes that are in set; returns the bytes passed.
     std::size_t skipWhile(const CharacterClass &set);
+    // The same, over at most `most` bytes.
+    std::size_t skipWhile(const CharacterClass &set, std::uint64_t most);
     // Tab, LF, CR and space; form feed and NUL stop it.
     void skipWhitespace() { skipWhile(characters::kBlanks); }
     // Copies the bytes up to the first one in set, or to the end, and steps over them.
@@ -130,9 +132,17 @@ public:
     static int scanText(std::string_view text, const char *format,
                         std::initializer_list<ScanTarget> targets);
 
-    // Byte offset named by the last "startxref" in the final 49 bytes; all bits set when
-    // there is none or no number follows it.
-    std::uint64_t findXrefOffset();
+    // Byte offset named by the last "startxref" that begins within the final `within` bytes
+    // (ISO 32000-1, 7.5.5); all bits set when there is none or no number follows it.
+    std::uint64_t findXrefOffset(std::size_t within);
+    // Offset of the first "%PDF-" that lies within the first `within` bytes and has at least
+    // one byte after it (ISO 32000-1, 7.5.2); size() when there is none.
+    std::uint64_t findHeader(std::size_t within);
+
+    // Confines every primitive to the data before `end` (at most the source's size), as if
+    // the data ended there, and keeps the cursor within it. Returns the end that was in force,
+    // which given back lifts the confinement.
+    std::uint64_t setEnd(std::uint64_t end);
 
 private:
     std::uint64_t windowEnd() const { return _base + static_cast<std::uint64_t>(_end - _begin); }
@@ -143,6 +153,7 @@ private:
     void load(std::uint64_t offset, std::size_t length);
     template <class Out> std::size_t pass(const CharacterClass &set, bool member, Out *out);
     bool startsWithAcrossWindows(std::string_view prefix);
+    std::uint64_t findInMemory(std::string_view needle, std::uint64_t from, std::uint64_t to);
     // Hands the bytes from the cursor on to consume(position, window end) window by window until
     // it returns true; it moves the position over what it takes. Copies what it took into out
     // when given, and returns out's size.

@@ -171,6 +171,43 @@ std::uint64_t PDFDictionary::getUInt(std::string_view key) const {
     return static_cast<std::uint32_t>(getInt(key, 0));
 }
 
+std::optional<std::uint64_t> PDFDictionary::getUInt64(std::string_view key) const {
+    const PDFValue *value = find(key);
+    if (!value)
+        return std::nullopt;
+    std::size_t pos = 0;
+    const IntegerText number = IntegerText::read(value->text, pos);
+    if (!number.hasDigits() || number.negative() || number.exceeds(UINT64_MAX))
+        return std::nullopt;
+    return number.magnitude();
+}
+
+std::optional<std::uint32_t> PDFDictionary::getReference(std::string_view key) const {
+    const PDFValue *value = find(key);
+    if (!value || !value->isReference)
+        return std::nullopt;
+    std::size_t pos = 0;
+    return static_cast<std::uint32_t>(IntegerText::read(value->text, pos).toUnsigned(UINT32_MAX));
+}
+
+bool PDFDictionary::hasNested(std::string_view key) const {
+    std::string prefix(key);
+    prefix += '.';
+    const auto it = _entries.lower_bound(prefix);
+    return it != _entries.end() && it->first.starts_with(prefix);
+}
+
+PDFDictionary PDFDictionary::nested(std::string_view key) const {
+    std::string prefix(key);
+    prefix += '.';
+    PDFDictionary entries;
+    for (auto it = _entries.lower_bound(prefix);
+         it != _entries.end() && it->first.starts_with(prefix); ++it)
+        entries._entries.emplace_hint(entries._entries.end(), it->first.substr(prefix.size()),
+                                      it->second);
+    return entries;
+}
+
 void PDFDictionary::getUIntArray(std::string_view key, std::vector<std::uint32_t> &out) const {
     const PDFValue *value = find(key);
     if (!value)

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +35,17 @@ public:
     std::int32_t getInt(std::string_view key, std::int32_t fallback) const;
     // UINT64_MAX when missing; otherwise getInt's value taken as unsigned 32-bit.
     std::uint64_t getUInt(std::string_view key) const;
+    // The text read as a non-negative integer of up to 64 bits, such as a byte offset or a
+    // length; nothing when missing, negative, beyond 64 bits or without digits.
+    std::optional<std::uint64_t> getUInt64(std::string_view key) const;
+    // The object number of a value written as an indirect reference ("12 0 R"); nothing for
+    // any other value or when missing.
+    std::optional<std::uint32_t> getReference(std::string_view key) const;
+    // True when the value was a dictionary written in place, whose entries are folded in
+    // under "key." (an empty one leaves no trace and reads as false).
+    bool hasNested(std::string_view key) const;
+    // The entries folded in under "key.", with that prefix taken off.
+    PDFDictionary nested(std::string_view key) const;
     // Appends the numbers of the text as stream extraction of unsigned 32-bit values reads
     // them, up to the first that does not read; nothing when the key is missing.
     void getUIntArray(std::string_view key, std::vector<std::uint32_t> &out) const;

@@ -25,6 +25,9 @@ inline constexpr std::string_view kId = "ID";
 inline constexpr std::string_view kSize = "Size";
 inline constexpr std::string_view kIndex = "Index";
 inline constexpr std::string_view kW = "W";
+inline constexpr std::string_view kXRefStm = "XRefStm";
+inline constexpr std::string_view kDecodeParms = "DecodeParms";
+inline constexpr std::string_view kPredictor = "Predictor";
 // /DecodeParms /Predictor, as a nested dictionary's entry is folded into its parent.
 inline constexpr std::string_view kDecodeParmsPredictor = "DecodeParms.Predictor";
 
@@ -34,6 +37,9 @@ inline constexpr std::string_view kFilter = "Filter";
 inline constexpr std::string_view kN = "N";
 inline constexpr std::string_view kFirst = "First";
 inline constexpr std::u16string_view kFlateDecode = u"FlateDecode";
+inline constexpr std::string_view kEndstream = "endstream";
+inline constexpr std::u16string_view kObjStmType = u"ObjStm";
+inline constexpr std::u16string_view kXRefType = u"XRef";
 
 // Keys whose value is a name read as text (7.3.5); any other name is taken for the next key.
 inline constexpr std::string_view kType = "Type";
@@ -43,6 +49,10 @@ inline constexpr std::string_view kSubtype = "Subtype";
 inline constexpr std::string_view kMetadata = "Metadata";
 inline constexpr std::string_view kPages = "Pages";
 inline constexpr std::string_view kCount = "Count";
+inline constexpr std::string_view kKids = "Kids";
+inline constexpr std::u16string_view kCatalogType = u"Catalog";
+inline constexpr std::u16string_view kPagesType = u"Pages";
+inline constexpr std::u16string_view kPageType = u"Page";
 inline constexpr std::u16string_view kMetadataType = u"Metadata";
 inline constexpr std::u16string_view kXmlSubtype = u"XML";
 

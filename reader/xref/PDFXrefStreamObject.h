@@ -27,6 +27,9 @@ public:
     void getRows(std::uint64_t first, std::span<RowFields> out) const;
     std::uint64_t rowCount() const { return _rowWidth == 0 ? 0 : _data.size() / _rowWidth; }
 
+    // /DecodeParms /Predictor, written as a dictionary or as an array holding one; 1 without.
+    static std::int32_t predictorOf(const PDFDictionary &dictionary);
+
 private:
     Bytes _data;
     std::vector<std::uint32_t> _widths;

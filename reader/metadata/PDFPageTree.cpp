@@ -1,0 +1,142 @@
+#include "metadata/PDFPageTree.h"
+
+#include <unordered_set>
+#include <vector>
+
+#include "metadata/PDFInfoObject.h"
+#include "syntax/IntegerText.h"
+#include "syntax/Limits.h"
+#include "syntax/PDFNames.h"
+
+namespace vellumtag {
+
+namespace {
+
+std::u16string decimalText(std::uint64_t value) {
+    const std::string digits = std::to_string(value);
+    return std::u16string(digits.begin(), digits.end());
+}
+
+// The digits of a non-negative integer that the text begins with, after blanks, and that ends
+// at white space, a delimiter or the end; a referenced number object's text runs on beyond it.
+std::optional<std::u16string> nonNegativeInteger(std::u16string_view text) {
+    std::size_t first = 0;
+    while (first < text.size() && characters::kBlanks.contains(text[first]))
+        ++first;
+    std::size_t last = first;
+    while (last < text.size() && isDigit(text[last]))
+        ++last;
+    if (last == first || (last < text.size() && !characters::kPdfWhitespace.contains(text[last]) &&
+                          !characters::kDelimiters.contains(text[last])))
+        return std::nullopt;
+    return std::u16string(text.substr(first, last - first));
+}
+
+} // namespace
+
+std::optional<std::u16string> PDFPageTree::count(ObjectReader &objects, std::uint32_t root,
+                                                 bool &rootReadable) {
+    PDFInfoObject node;
+    rootReadable = node.read(objects, root) == PDFResult::Ok;
+    if (!rootReadable)
+        return std::nullopt;
+    return fromRoot(objects, node._values, node._dictionary, root);
+}
+
+std::optional<std::u16string> PDFPageTree::count(ObjectReader &objects, const PDFDictionary &root) {
+    PDFInfoObject node;
+    node._values = root;
+    node.resolveReferences(objects);
+    return fromRoot(objects, node._values, root, std::nullopt);
+}
+
+std::optional<std::u16string> PDFPageTree::fromRoot(ObjectReader &objects,
+                                                    const PDFDictionary &values,
+                                                    const PDFDictionary &dictionary,
+                                                    std::optional<std::uint32_t> number) {
+    if (auto count = nonNegativeInteger(values.getString(names::kCount, u"")))
+        return count;
+    const std::optional<std::uint64_t> leaves = countLeaves(objects, dictionary, number);
+    if (!leaves)
+        return std::nullopt;
+    return decimalText(*leaves);
+}
+
+std::optional<std::uint64_t> PDFPageTree::countLeaves(ObjectReader &objects,
+                                                      const PDFDictionary &root,
+                                                      std::optional<std::uint32_t> number) {
+    std::unordered_set<std::uint32_t> seen;
+    std::vector<std::uint32_t> pending;
+    if (number)
+        seen.insert(*number);
+    std::size_t visited = 0;
+    std::uint64_t pages = 0;
+    PDFObject node;
+    const PDFDictionary *dictionary = &root;
+    // Depth first, each node once: a /Kids cycle, or a kid listed twice, is not counted again.
+    for (;;) {
+        if (++visited > limits::kMaxPageTreeNodes)
+            return std::nullopt;
+        const std::u16string type = dictionary->getString(names::kType, u"");
+        if (type == names::kPageType) {
+            ++pages;
+        } else if (const PDFValue *kids = dictionary->find(names::kKids)) {
+            std::u16string text = kids->text;
+            // An array of kids may itself be an indirect object.
+            if (kids->isReference) {
+                PDFObject array;
+                text.clear();
+                if (const auto where = dictionary->getReference(names::kKids);
+                    where && objects.readObject(*where, array) == PDFResult::Ok)
+                    text.assign(array._data.begin(), array._data.end());
+            }
+            for (const std::uint32_t kid : references(text)) {
+                if (!seen.insert(kid).second)
+                    continue;
+                if (visited + pending.size() >= limits::kMaxPageTreeNodes)
+                    return std::nullopt;
+                pending.push_back(kid);
+            }
+        } else if (type != names::kPagesType && !dictionary->empty()) {
+            ++pages;
+        }
+
+        // The next node that reads as a dictionary.
+        dictionary = nullptr;
+        while (dictionary == nullptr && !pending.empty()) {
+            const std::uint32_t kid = pending.back();
+            pending.pop_back();
+            if (objects.readObject(kid, node) == PDFResult::Ok && !node._dictionary.empty())
+                dictionary = &node._dictionary;
+        }
+        if (dictionary == nullptr)
+            return pages;
+    }
+}
+
+std::vector<std::uint32_t> PDFPageTree::references(std::u16string_view text) {
+    std::vector<std::uint32_t> numbers;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t pos = at;
+        const IntegerText number = IntegerText::read(text, pos);
+        if (!number.hasDigits()) {
+            ++at;
+            continue;
+        }
+        const std::size_t afterNumber = pos;
+        const IntegerText generation = IntegerText::read(text, pos);
+        while (pos < text.size() && characters::kPdfWhitespace.contains(text[pos]))
+            ++pos;
+        if (generation.hasDigits() && !number.negative() && !number.exceeds(UINT32_MAX - 1) &&
+            pos < text.size() && text[pos] == u'R') {
+            numbers.push_back(static_cast<std::uint32_t>(number.magnitude()));
+            at = pos + 1;
+        } else {
+            at = afterNumber;
+        }
+    }
+    return numbers;
+}
+
+} // namespace vellumtag
