@@ -64,10 +64,11 @@ int ConsoleTool::run(const std::vector<std::filesystem::path> &arguments) {
         printUsage();
         return 0;
     }
+    const bool strict = hasOption(arguments, "--strict");
     for (const auto &argument : arguments) {
         if (!argument.empty() && argument.native().front() == '-')
             continue;
-        printFile(argument);
+        printFile(argument, strict);
     }
     if (hasOption(arguments, "--pause-at-end")) {
         _out << "\nPress any key to continue...\n" << std::flush;
@@ -92,26 +93,36 @@ void ConsoleTool::printUsage() {
          << "-------\n"
          << "--help            Show this help text\n"
          << "--pause-at-end    Wait for key press at the end of parsing\n"
+         << "--strict          Read files only as the PDF standard lays them out: no header\n"
+         << "                  after a preamble, no startxref far from the end, no rebuilding\n"
+         << "                  of damaged cross-reference data\n"
          << "\n";
 }
 
-void ConsoleTool::printFile(const std::filesystem::path &path) {
+void ConsoleTool::printFile(const std::filesystem::path &path, bool strict) {
     _out << kSeparator << "\n"
          << "Filename: " << displayName(path) << "\n"
          << kSeparator << "\n";
 
     PDFResult result = PDFResult::Ok;
     PDFDictionary values;
+    bool recovered = false;
     try {
         PDFDocument document;
+        document.setStrict(strict);
         result = document.load(path);
         if (result == PDFResult::Ok)
             values = document.values();
+        recovered = document.recovered();
     } catch (const std::bad_alloc &) {
         _out << "Error: Out of memory" << std::endl;
         return;
     }
 
+    if (recovered) {
+        _out.flush();
+        _err << "Warning: damaged file, cross-reference data rebuilt" << std::endl;
+    }
     if (result != PDFResult::Ok) {
         _out << "Error: " << static_cast<std::int32_t>(result) << ": "
              << utf8(resultMessage(result)) << "\n";

@@ -16,7 +16,8 @@ int main(int argc, char **argv) {
 #endif
     try {
         std::vector<std::filesystem::path> arguments(argv + 1, argv + argc);
-        return vellumtag::ConsoleTool(std::cout, stdin).run(vellumtag::expandWildcards(arguments));
+        return vellumtag::ConsoleTool(std::cout, std::cerr, stdin)
+            .run(vellumtag::expandWildcards(arguments));
     } catch (const std::exception &error) {
         std::cout.flush();
         std::fprintf(stderr, "Vellumtag: %s\n", error.what());

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <sys/wait.h>
 #include <vector>
@@ -27,6 +29,11 @@ const std::string kUsage = "--------------------------------------\n"
                            "-------\n"
                            "--help            Show this help text\n"
                            "--pause-at-end    Wait for key press at the end of parsing\n"
+                           "--strict          Read files only as the PDF standard lays them "
+                           "out: no header\n"
+                           "                  after a preamble, no startxref far from the end, "
+                           "no rebuilding\n"
+                           "                  of damaged cross-reference data\n"
                            "\n";
 
 const std::string kSeparator = "------------------------------------------------------\n";
@@ -45,11 +52,15 @@ std::string quote(const std::string &argument) {
 struct ToolRun {
     std::string output;
     int status = -1;
+    std::string errors; // standard error
 };
 
 // Runs the built tool in dir with the arguments, standard input from stdinText.
 ToolRun runTool(const std::filesystem::path &dir, const std::vector<std::string> &arguments,
                 const std::string &stdinText = "") {
+    // Outside dir, where patterns would find it.
+    const TempDir scratch;
+    const std::filesystem::path errors = scratch.path() / "stderr.txt";
     // Built by appending: GCC 12 at -O3 reports a false -Wrestrict for "x" + std::string&&.
     std::string command("cd ");
     command.append(quote(dir.string()));
@@ -61,6 +72,8 @@ ToolRun runTool(const std::filesystem::path &dir, const std::vector<std::string>
         command.push_back(' ');
         command.append(quote(argument));
     }
+    command.append(" 2>");
+    command.append(quote(errors.string()));
     ToolRun run;
     FILE *pipe = popen(command.c_str(), "r");
     if (pipe == nullptr)
@@ -71,6 +84,8 @@ ToolRun runTool(const std::filesystem::path &dir, const std::vector<std::string>
         run.output.append(buffer, n);
     const int status = pclose(pipe);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(errors, std::ios::binary);
+    run.errors.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return run;
 }
 
@@ -114,6 +129,43 @@ TEST(ConsoleTool, ErrorBlocksAndExitStatusZero) {
     EXPECT_EQ(run.output, header("missing.pdf") +
                               "Error: 100: File does not exists or can't be read\n" +
                               header("notapdf.txt") + "Error: 101: Not a PDF file\n");
+}
+
+// Files that viewers read: tolerated, with a warning where the cross-reference data had to be
+// rebuilt; with --strict they get the codes of a reading by the letter of the standard.
+TEST(ConsoleTool, DamagedFilesWarnAndStrictGivesTheStandardsCodes) {
+    TempDir dir;
+    const std::string intact = PdfBuilder()
+                                   .object(1, "<< /Type /Catalog >>")
+                                   .object(2, "<< /Title (Kept) >>")
+                                   .build("/Root 1 0 R /Info 2 0 R");
+    std::string zeroed = intact;
+    const std::size_t startxref = zeroed.rfind("startxref\n") + 10;
+    zeroed.replace(startxref, zeroed.find('\n', startxref) - startxref, "0");
+    struct Case {
+        const char *name;
+        std::string bytes;
+        const char *strict;
+        bool warning;
+    };
+    const Case cases[] = {
+        {"preamble.pdf", "Content-Type: application/pdf\r\n\r\n" + intact,
+         "Error: 101: Not a PDF file\n", false},
+        {"trailing.pdf", intact + std::string(60, '\0'), "Error: 102: Can't find Xref table\n",
+         false},
+        {"zeroed.pdf", zeroed, "Error: 199: Unspecified error\n", true},
+    };
+    for (const auto &c : cases) {
+        dir.write(c.name, c.bytes);
+        const ToolRun tolerant = runTool(dir.path(), {c.name});
+        EXPECT_EQ(tolerant.output, header(c.name) + "Title => Kept\n") << c.name;
+        EXPECT_EQ(tolerant.errors,
+                  c.warning ? "Warning: damaged file, cross-reference data rebuilt\n" : "")
+            << c.name;
+        const ToolRun strict = runTool(dir.path(), {"--STRICT", c.name});
+        EXPECT_EQ(strict.output, header(c.name) + c.strict) << c.name;
+        EXPECT_EQ(strict.errors, "") << c.name;
+    }
 }
 
 TEST(ConsoleTool, PatternsExpandToEveryMatchInOrder) {
