@@ -13,8 +13,9 @@ WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 libz-mingw-w64-dev googletest wine64 zip)
 
 # The real-world conformance test: qpdf as the independent reader (and the maker of the
 # rewritten and encrypted variants), pdfinfo as a second opinion, pdftk (Java) as a second
-# encrypting tool, Python for the harness.
-CONFORMANCE_PACKAGES=(qpdf poppler-utils python3 pdftk-java)
+# encrypting tool, Python for the harness. The damaged-files test also rewrites files with
+# Ghostscript's pdfwrite.
+CONFORMANCE_PACKAGES=(qpdf poppler-utils python3 pdftk-java ghostscript)
 
 # Documentation packages whose PDFs, made by real tools, are that test's corpus: 441 distinct
 # files, about 175 MB to download with the texlive base they pull in, about 35 s to install.

@@ -806,6 +806,27 @@ def corpus_files(packages):
     return files, missing
 
 
+def make_file(source, command, pdf):
+    """Writes pdf from a corpus file (gunzipped where it is a .pdf.gz): a copy when command is
+    None, else what command (with IN and OUT for the paths) makes of it. It is written under
+    another name first, so that a file of that name is always whole."""
+    original = source
+    try:
+        if source.endswith(".gz"):
+            original = pdf + ".gunzipped"
+            with gzip.open(source) as compressed, open(original, "wb") as out:
+                shutil.copyfileobj(compressed, out)
+        if command is None:
+            shutil.copyfile(original, pdf + ".part")
+        else:
+            paths = {IN: original, OUT: pdf + ".part"}
+            run([paths.get(word, word) for word in command])
+    finally:
+        if original != source:
+            os.remove(original)
+    os.replace(pdf + ".part", pdf)
+
+
 def prepare(source, variant, directory):
     """(variant file, qpdf's answers) for one corpus file; cached in directory."""
     stat = os.stat(source)
@@ -816,21 +837,7 @@ def prepare(source, variant, directory):
     if os.path.exists(pdf) and os.path.exists(cached):
         with open(cached, encoding="utf-8") as f:
             return pdf, json.load(f)
-    original = source
-    try:
-        if source.endswith(".gz"):
-            original = os.path.join(directory, key + ".gunzipped")
-            with gzip.open(source) as compressed, open(original, "wb") as out:
-                shutil.copyfileobj(compressed, out)
-        if variant.command is None:
-            shutil.copyfile(original, pdf + ".part")
-        else:
-            paths = {IN: original, OUT: pdf + ".part"}
-            run([paths.get(word, word) for word in variant.command])
-    finally:
-        if original != source:
-            os.remove(original)
-    os.replace(pdf + ".part", pdf)
+    make_file(source, variant.command, pdf)
     answers = ask_qpdf(pdf, variant)
     with open(cached + ".part", "w", encoding="utf-8") as f:
         json.dump(answers, f)
@@ -1026,20 +1033,44 @@ def print_summary(variants, chosen, report, minimum):
     return too_few
 
 
-def main():
+def harness_arguments(description, examples):
+    """The command line that this harness and tests/damaged.py share; add_argument adds more
+    before parse_args is called on the parser returned."""
     here = os.path.dirname(os.path.abspath(__file__))
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser = argparse.ArgumentParser(description=description)
     parser.add_argument("--dump", required=True, help="the metadata_dump program")
-    parser.add_argument("--work", required=True, help="cache folder for variant files")
+    parser.add_argument("--work", required=True, help="cache folder for the files made")
     parser.add_argument("--packages-from", default=os.path.join(here, "..", "scripts", "lib.sh"),
                         help="the shell file whose CORPUS_PACKAGES names the corpus")
     parser.add_argument("--jobs", type=int, default=max(2, os.cpu_count() or 2))
     parser.add_argument("--examples", type=int, default=3,
-                        help="examples printed per explaining rule (-1: all)")
-    parser.add_argument("--variants", help="comma-separated names of the variants to run "
-                        "(default: all; a variant needs the one it is compared with)")
+                        help=f"examples printed per {examples} (-1: all)")
     parser.add_argument("files", nargs="*",
                         help="PDFs to use instead of the packages' ones (no minimum count)")
+    return parser
+
+
+def harness_sources(args, commands):
+    """The corpus files that the arguments name, or None, said why, when a tool that the
+    commands (and the harnesses themselves) run is missing."""
+    if args.files:
+        sources, missing = [os.path.abspath(f) for f in args.files], []
+    else:
+        sources, missing = corpus_files(corpus_packages(args.packages_from))
+    if missing:
+        print(f"corpus packages not installed (scripts/test installs them): {' '.join(missing)}")
+    tools = sorted({command[0] for command in commands if command} | {"qpdf", "pdfinfo"})
+    absent = [tool for tool in tools if not shutil.which(tool)]
+    if absent:
+        print(f"FAILED: needs {', '.join(absent)} (scripts/test installs it)")
+        return None
+    return sources
+
+
+def main():
+    parser = harness_arguments(__doc__.split("\n\n")[0], "explaining rule")
+    parser.add_argument("--variants", help="comma-separated names of the variants to run "
+                        "(default: all; a variant needs the one it is compared with)")
     args = parser.parse_args()
     started = time.monotonic()
 
@@ -1048,17 +1079,8 @@ def main():
         names = set(args.variants.split(","))
         names |= {v.same_as for v in VARIANTS if v.name in names and v.same_as}
         variants = [v for v in VARIANTS if v.name in names]
-    if args.files:
-        sources, missing = [os.path.abspath(f) for f in args.files], []
-    else:
-        sources, missing = corpus_files(corpus_packages(args.packages_from))
-    if missing:
-        print(f"corpus packages not installed (scripts/test installs them): {' '.join(missing)}")
-
-    tools = sorted({v.command[0] for v in variants if v.command} | {"qpdf", "pdfinfo"})
-    if [tool for tool in tools if not shutil.which(tool)]:
-        print(f"FAILED: needs {', '.join(t for t in tools if not shutil.which(t))} "
-              "(scripts/test installs it)")
+    sources = harness_sources(args, [v.command for v in variants])
+    if sources is None:
         return 1
     report = Report()
     chosen = {v.name: selection(sources, v, bool(args.files)) for v in variants}

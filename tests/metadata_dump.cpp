@@ -2,12 +2,14 @@
 // per line, for the real-world conformance test (tests/conformance.py):
 //
 //   {"file": "a.pdf", "result": 0, "message": "OK", "values": {"Title": "..."},
-//    "references": ["Author"]}
+//    "references": ["Author"], "recovered": false}
 //
 // The file name and the keys are bytes: printable ASCII is written as is, every other byte
 // as \u00XX. Values are UTF-16 code units, each non-printable or non-ASCII unit written as
 // \uXXXX, so unpaired surrogates survive; the result's message is written the same way.
-// "references" lists the keys whose value is an unresolved indirect reference.
+// "references" lists the keys whose value is an unresolved indirect reference; "recovered" tells
+// whether the cross-reference data were rebuilt by a scan. With --strict as the first argument,
+// every file is read in strict mode.
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -46,8 +48,9 @@ std::string quoteUnits(std::u16string_view units) {
     return out + '"';
 }
 
-std::string describe(const char *file) {
+std::string describe(const char *file, bool strict) {
     vellumtag::PDFDocument document;
+    document.setStrict(strict);
     const vellumtag::PDFResult result = document.load(file);
     std::string line = "{\"file\": " + quoteBytes(file) +
                        ", \"result\": " + std::to_string(static_cast<std::int32_t>(result)) +
@@ -61,20 +64,22 @@ std::string describe(const char *file) {
             references += (references.empty() ? "" : ", ") + quoteBytes(key);
         separator = ", ";
     }
-    return line + "}, \"references\": [" + references + "]}\n";
+    return line + "}, \"references\": [" + references +
+           "], \"recovered\": " + (document.recovered() ? "true" : "false") + "}\n";
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
     int status = 0;
-    for (int i = 1; i < argc; ++i) {
+    const bool strict = argc > 1 && std::string_view(argv[1]) == "--strict";
+    for (int i = strict ? 2 : 1; i < argc; ++i) {
         try {
-            std::fputs(describe(argv[i]).c_str(), stdout);
+            std::fputs(describe(argv[i], strict).c_str(), stdout);
         } catch (const std::exception &error) {
             // Still one line per file, so the harness can tell which file threw.
             std::printf("{\"file\": %s, \"result\": -1, \"message\": \"\", \"values\": {}, "
-                        "\"references\": []}\n",
+                        "\"references\": [], \"recovered\": false}\n",
                         quoteBytes(argv[i]).c_str());
             std::fprintf(stderr, "metadata_dump: %s: %s\n", argv[i], error.what());
             status = 1;
