@@ -1,13 +1,17 @@
 // How long the reader takes over the hostile inputs that the tests check end in a result code
-// (tests/support/HostileFiles): deflate bombs, deep nesting, /Prev loops, reference cycles and
-// numbers beyond every width, loaded from memory, and the scanner and inflater at their limits.
+// (tests/support/HostileFiles): deflate bombs, deep nesting, /Prev loops, reference cycles,
+// numbers beyond every width, files that only a recovery scan reads and page trees without
+// /Count, loaded from memory or, for a sparse 1 GiB file, from disk; and the scanner and
+// inflater at their limits.
 // The tests assert what these end in; how fast they end is measured here. Usage:
 //
 //   build/release/bench/bench_hostile [--benchmark_filter=REGEX] [other Google Benchmark flags]
 #include <benchmark/benchmark.h>
 
+#include <filesystem>
 #include <span>
 #include <string>
+#include <system_error>
 
 #include "PDFDocument.h"
 #include "objects/PDFObject.h"
@@ -29,6 +33,16 @@ void loadHostile(benchmark::State &state, const test::HostileFile &file) {
         PDFDocument document;
         if (document.load(bytesOf(file.bytes)) != file.expected) {
             state.SkipWithError("the load did not end in its result");
+            return;
+        }
+    }
+}
+
+void loadPath(benchmark::State &state, const std::filesystem::path &path) {
+    for (auto _ : state) {
+        PDFDocument document;
+        if (document.load(path) != PDFResult::Ok || !document.recovered()) {
+            state.SkipWithError("the file was not read by the recovery scan");
             return;
         }
     }
@@ -67,6 +81,15 @@ int main(int argc, char **argv) {
         benchmark::RegisterBenchmark(("load/" + file.what).c_str(), loadHostile, file)
             ->Unit(benchmark::kMillisecond);
 
+    // A file of no cross-reference data whose objects lie at the two ends of a 1 GiB hole: the
+    // recovery scan reads all of it. Sparse, so it costs no disk space.
+    const std::filesystem::path far =
+        std::filesystem::temp_directory_path() / "vellumtag-bench-objects-at-both-ends.pdf";
+    if (test::objectsAtBothEnds(std::uint64_t{1} << 30).write(far))
+        benchmark::RegisterBenchmark("load/objects at both ends of 1 GiB, no cross-reference data",
+                                     loadPath, far)
+            ->Unit(benchmark::kMillisecond);
+
     std::string deep, slashes = "<< /Type ";
     for (int i = 0; i < 1'000'000; ++i)
         deep += "<</a";
@@ -84,5 +107,7 @@ int main(int argc, char **argv) {
 
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    std::error_code ignored;
+    std::filesystem::remove(far, ignored);
     return 0;
 }

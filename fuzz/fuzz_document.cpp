@@ -1,5 +1,6 @@
 // Whole-document load: every input must end in a result code, and reading it in memory and
-// through windows of a few bytes must give the same result and the same values.
+// through windows of a few bytes must give the same result, the same values and the same
+// recovery. A strict load of it must end in a result code too.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -13,7 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     vellumtag::test::PiecewiseSource pieces(
         std::string_view(reinterpret_cast<const char *>(data), size), 5);
     vellumtag::PDFDocument windowed;
-    if (windowed.load(pieces) != result || windowed.values() != whole.values())
+    if (windowed.load(pieces) != result || windowed.values() != whole.values() ||
+        windowed.recovered() != whole.recovered())
         __builtin_trap();
+    vellumtag::PDFDocument strict;
+    strict.setStrict(true);
+    static_cast<void>(strict.load(std::span<const std::uint8_t>(data, size)));
     return 0;
 }

@@ -4,7 +4,7 @@
 //
 //   document     whole files: a classic table, incremental updates, cross-reference streams
 //                with and without compression and predictor, object streams, RC4 revisions
-//                2 and 3
+//                2 and 3; and each damaged as files are in the wild, for the recovery scan
 //   xref_stream  each file from its last startxref offset on
 //   dictionary   the dictionaries of each file (not those inside stream data)
 #include <array>
@@ -159,6 +159,24 @@ std::vector<PdfBuilder> documents() {
     return out;
 }
 
+// The file damaged in the ways that send the reader to its recovery scan or its tolerances:
+// a preamble, startxref zeroed, the file cut after its last object, a block after %%EOF.
+std::vector<std::string> damaged(const std::string &file) {
+    std::vector<std::string> out;
+    out.push_back("Content-Type: application/pdf\r\n\r\n" + file);
+    const std::size_t startxref = file.rfind("startxref\n");
+    if (startxref != std::string::npos) {
+        std::string zeroed = file.substr(0, startxref + 10);
+        zeroed += "0\n%%EOF\n";
+        out.push_back(std::move(zeroed));
+    }
+    const std::size_t last = file.rfind("endobj");
+    if (last != std::string::npos)
+        out.push_back(file.substr(0, last + 7));
+    out.push_back(file + std::string(300, '\0'));
+    return out;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -176,6 +194,8 @@ int main(int argc, char **argv) {
                 std::string_view(file).substr(static_cast<std::size_t>(pdf.lastSectionOffset())));
         for (const std::string_view dictionary : dictionaries(file))
             written &= put(out / "dictionary", dictionary);
+        for (const std::string &broken : damaged(file))
+            written &= put(out / "document", broken);
     }
     if (!written) {
         std::fprintf(stderr, "write_seeds: cannot write into %s\n", out.string().c_str());

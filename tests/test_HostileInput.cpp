@@ -6,6 +6,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <vector>
 #include <zlib.h>
 
 #include "PDFDocument.h"
@@ -125,6 +126,48 @@ TEST(HostileInput, ConsoleToolMemoryStaysBounded) {
     const std::string out = readFile(dir.path() / "limited.txt");
     EXPECT_NE(out.find("Filename: bomb.pdf"), std::string::npos) << out;
     EXPECT_NE(out.find("Title => Hello, Vellumtag"), std::string::npos) << out;
+}
+
+// The files that only the recovery scan reads, and page trees without /Count, each read by the
+// console tool with no more than 256 MiB of address space: a load that needed more would end
+// in "Out of memory". bench_hostile times them.
+TEST(HostileInput, RecoveryAndPageTreeFilesFitInAQuarterGibibyte) {
+    TempDir dir;
+    std::vector<std::string> names;
+    for (const auto &file : test::hostileFiles()) {
+        if (file.what.find("million") == std::string::npos &&
+            file.what.find("/Kids") == std::string::npos)
+            continue;
+        names.push_back(std::to_string(names.size()) + ".pdf");
+        dir.write(names.back(), file.bytes);
+    }
+    ASSERT_GE(names.size(), 5u);
+    std::string command =
+        "cd '" + dir.path().string() + "' && ulimit -v 262144 && '" + VELLUMTAG_EXE + "'";
+    for (const std::string &name : names)
+        command += " " + name;
+    command += " > out.txt 2> err.txt";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string out = readFile(dir.path() / "out.txt");
+    for (const std::string &name : names)
+        EXPECT_NE(out.find("Filename: " + name), std::string::npos) << name;
+    EXPECT_EQ(out.find("Out of memory"), std::string::npos) << out;
+}
+
+// A scan through all of a large file that holds its objects only at its two ends: the console
+// tool finds them in bounded memory, as it drops what it has scanned. bench_hostile times it.
+TEST(HostileInput, ObjectsAtBothEndsOfAGibibyteAreFoundInBoundedMemory) {
+    TempDir dir;
+    ASSERT_TRUE(test::objectsAtBothEnds(std::uint64_t{1} << 30).write(dir.path() / "far.pdf"));
+    const std::string command =
+        "cd '" + dir.path().string() + "' && '" VELLUMTAG_EXE "' far.pdf > out.txt 2> err.txt";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    EXPECT_LT(usage.ru_maxrss, 256 * 1024) << "KiB";
+    EXPECT_NE(readFile(dir.path() / "out.txt").find("Title => Far apart"), std::string::npos);
+    EXPECT_EQ(readFile(dir.path() / "err.txt"),
+              "Warning: damaged file, cross-reference data rebuilt\n");
 }
 #endif
 

@@ -61,7 +61,38 @@ std::string objectStreamFile(const std::string &objectStreamEntries,
         .str();
 }
 
+PdfBuilder objectsAtBothEnds(std::uint64_t gap) {
+    PdfBuilder builder("1.4");
+    builder.raw("1 0 obj\n<< /Type /Catalog >>\nendobj\n")
+        .hole(gap)
+        .raw("\n2 0 obj\n<< /Title (Far apart) >>\nendobj\ntrailer\n<< /Root 1 0 R /Info 2 0 R "
+             ">>\n%%EOF\n");
+    return builder;
+}
+
 namespace {
+
+std::string repeated(std::string_view piece, std::size_t times) {
+    std::string out;
+    out.reserve(piece.size() * times);
+    for (std::size_t i = 0; i < times; ++i)
+        out.append(piece);
+    return out;
+}
+
+// A page tree root without /Count whose /Kids name `kids` distinct objects, of which the file
+// holds only the first: the walk that counts the leaves has that many nodes to visit.
+std::string manyKids(std::size_t kids) {
+    std::string array;
+    array.reserve(kids * 12);
+    for (std::size_t i = 0; i < kids; ++i)
+        array += std::to_string(10 + i) + " 0 R ";
+    return PdfBuilder()
+        .object(1, "<< /Type /Catalog /Pages 2 0 R >>")
+        .object(2, "<< /Type /Pages /Kids [" + array + "] >>")
+        .object(10, "<< /Type /Page /Parent 2 0 R >>")
+        .build("/Root 1 0 R");
+}
 
 // A section of one entry whose /Prev is given, as written by hand: ten digits for every offset,
 // so that each section's length is known before the offsets are.
@@ -140,6 +171,24 @@ std::vector<HostileFile> hostileFiles() {
              .stream(3, "<< /Type /Metadata /Subtype /XML /Length 3 0 R >>", "abc")
              .build("/Root 1 0 R"),
          PDFResult::Ok},
+        {"a million object headers and nothing else",
+         PdfBuilder("1.4").raw(repeated("1 0 obj\n", 1'000'000)).str(), PDFResult::XrefNotFound},
+        {"a million unclosed dictionaries, no cross-reference data",
+         PdfBuilder("1.4").raw(repeated("1 0 obj << /Type /Catalog /Kids [", 1'000'000)).str(),
+         PDFResult::Ok},
+        {"a million trailers that never close",
+         PdfBuilder("1.4").raw(repeated("trailer << /Root 1 0 R /Info <<", 1'000'000)).str(),
+         PDFResult::XrefNotFound},
+        {"page tree nodes in nested /Kids cycles, without /Count",
+         PdfBuilder()
+             .object(1, "<< /Type /Catalog /Pages 2 0 R >>")
+             .object(2, "<< /Type /Pages /Kids [3 0 R 2 0 R] >>")
+             .object(3, "<< /Type /Pages /Kids [4 0 R 2 0 R 3 0 R] >>")
+             .object(4, "<< /Type /Pages /Kids [2 0 R 3 0 R 4 0 R 5 0 R] >>")
+             .object(5, "<< /Type /Page /Parent 4 0 R >>")
+             .build("/Root 1 0 R"),
+         PDFResult::Ok},
+        {"a million /Kids, without /Count", manyKids(1'000'000), PDFResult::Ok},
         {"references in a cycle",
          PdfBuilder()
              .object(1, "<< /Type /Catalog /Pages 2 0 R >>")

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "support/PdfBuilder.h"
 #include "syntax/PDFResult.h"
 
 namespace vellumtag::test {
@@ -22,6 +23,11 @@ struct HostileFile {
 // numbers beyond every width. The tests check that each ends in its result; bench_hostile
 // times them.
 std::vector<HostileFile> hostileFiles();
+
+// A document with no cross-reference data at all, whose catalog (object 1) lies at its start
+// and whose information dictionary (object 2, /Title (Far apart)) and trailer lie at its end,
+// `gap` zero bytes apart: only a scan of all of it finds them. The holes cost no memory.
+PdfBuilder objectsAtBothEnds(std::uint64_t gap);
 
 // A file whose objects 1 (catalog) and 2 (information dictionary) lie in object stream 5, of
 // the given dictionary entries and data, listed by a cross-reference stream.
