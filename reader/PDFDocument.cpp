@@ -24,11 +24,21 @@ namespace vellumtag {
 namespace {
 
 // The security handler of the newest trailer's /Encrypt (ISO 32000-1, 7.6.1), set up once: none
-// when there is no /Encrypt, when its object cannot be located, or when /EncryptMetadata false
-// leaves nothing the reader reads encrypted.
+// when there is no /Encrypt or its object cannot be located. An /Encrypt written in place in
+// the trailer is read as it stands.
 PDFResult setUpSecurity(MemoryParser &parser, PDFXrefTable &xref,
                         std::unique_ptr<PDFEncryptionDictionary> &security) {
-    const std::int32_t number = xref.trailer().getInt(names::kEncrypt, -1);
+    const PDFDictionary &trailer = xref.trailer();
+    if (trailer.hasNested(names::kEncrypt)) {
+        auto handler =
+            std::make_unique<PDFEncryptionDictionary>(trailer.getString(names::kId, u""));
+        const PDFResult result = handler->load(trailer.nested(names::kEncrypt));
+        if (result != PDFResult::Ok || !handler->_ready)
+            return PDFResult::EncryptionUnsupported;
+        security = std::move(handler);
+        return PDFResult::Ok;
+    }
+    const std::int32_t number = trailer.getInt(names::kEncrypt, -1);
     if (number == -1)
         return PDFResult::Ok;
     // Locating the object may read older sections, and with them change the trailer: /ID is
@@ -43,8 +53,7 @@ PDFResult setUpSecurity(MemoryParser &parser, PDFXrefTable &xref,
         return result;
     if (!handler->_ready)
         return PDFResult::EncryptionUnsupported;
-    if (handler->_encryptMetadata)
-        security = std::move(handler);
+    security = std::move(handler);
     return PDFResult::Ok;
 }
 

@@ -4,12 +4,13 @@
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 JOBS=${JOBS:-2}
 
-# Packages every build needs.
-BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev zlib1g-dev)
+# Packages every build needs: nettle is the cryptography of the Linux builds.
+BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev zlib1g-dev nettle-dev)
 
 # The windows preset: the mingw-w64 cross compiler and its zlib, googletest's sources (built
-# with that compiler), Wine to run the tests, zip for scripts/package-windows.
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 libz-mingw-w64-dev googletest wine64 zip)
+# with that compiler), Wine to run the tests, zip for scripts/package-windows. Wine's bcrypt.dll
+# does AES through GnuTLS, which it loads when asked: libgnutls30 must be there.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 libz-mingw-w64-dev googletest wine64 libgnutls30 zip)
 
 # The real-world conformance test: qpdf as the independent reader (and the maker of the
 # rewritten and encrypted variants), pdfinfo as a second opinion, pdftk (Java) as a second

@@ -5,13 +5,17 @@
 #include <iterator>
 #include <string>
 
+#include "PDFDocument.h"
 #include "TestSupport.h"
-#include "security/MD5.h"
+#include "security/CryptoProvider.h"
 #include "security/PDFEncryptionDictionary.h"
 #include "security/RC4.h"
 
 using namespace vellumtag;
 using vellumtag::test::ParserOver;
+using vellumtag::test::PdfBuilder;
+using vellumtag::test::PdfEncryption;
+using Method = PDFEncryptionDictionary::Method;
 
 namespace {
 
@@ -95,65 +99,6 @@ PDFDictionary helloInfo() {
     return d;
 }
 
-TEST(MD5, Rfc1321SuiteAndBlockBoundaries) {
-    const std::pair<std::string, const char *> cases[] = {
-        {"", "d41d8cd98f00b204e9800998ecf8427e"},
-        {"a", "0cc175b9c0f1b6a831c399e269772661"},
-        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
-        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
-         "d174ab98d277d9f5a5611c2c9f419d9f"},
-        {"1234567890123456789012345678901234567890123456789012345678901234567890"
-         "1234567890",
-         "57edf4a22be3c955ac49da2e2107b67a"},
-        {std::string(55, 'a'), "ef1772b6dff9a122358552954ad0df65"},
-        {std::string(56, 'a'), "3b0c8ac703f828b04c6c197006d17218"},
-        {std::string(64, 'a'), "014842d480b571495a4a0363793f7367"},
-    };
-    for (const auto &[message, digest] : cases)
-        EXPECT_EQ(hexOf(MD5::digest(bytesOf(message))), digest) << message.size();
-}
-
-TEST(MD5, PiecesOfAnySizeEqualOneShot) {
-    Bytes message(1000);
-    for (std::size_t i = 0; i < message.size(); ++i)
-        message[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
-    const MD5::Digest expected = MD5::digest(message);
-    MD5 md5; // reused: final makes it ready for the next message
-    for (std::size_t piece = 1; piece <= 130; ++piece) {
-        for (std::size_t at = 0; at < message.size(); at += piece)
-            md5.update(std::span(message).subspan(at, std::min(piece, message.size() - at)));
-        EXPECT_EQ(md5.final(), expected) << piece;
-    }
-}
-
-TEST(RC4, PublishedVectors) {
-    const std::tuple<Bytes, Bytes, const char *> cases[] = {
-        // RFC 6229, keystream at offsets 0 and 16.
-        {fromHex("0102030405"), Bytes(32),
-         "b2396305f03dc027ccc3524a0a1118a86982944f18fc82d589c403a47a0d0919"},
-        {fromHex("0102030405060708090a0b0c0d0e0f10"), Bytes(16),
-         "9ac7cc9a609d1ef7b2932899cde41b97"},
-        {bytesOf("Key"), bytesOf("Plaintext"), "bbf316e8d940af0ad3"},
-        {bytesOf("Wiki"), bytesOf("pedia"), "1021bf0420"},
-        {bytesOf("Secret"), bytesOf("Attack at dawn"), "45a01f645fc35b383552544b9bf5"},
-    };
-    for (const auto &[key, plain, cipher] : cases) {
-        Bytes whole = plain;
-        RC4(key).process(whole);
-        EXPECT_EQ(hexOf(whole), cipher);
-        Bytes pieces = plain; // one keystream across calls
-        RC4 rc4(key);
-        rc4.process(std::span(pieces).first(3));
-        rc4.process(std::span(pieces).subspan(3));
-        EXPECT_EQ(hexOf(pieces), cipher);
-    }
-    Bytes unkeyed = bytesOf("abc");
-    RC4(Bytes{}).process(unkeyed);
-    EXPECT_EQ(unkeyed, bytesOf("abc")) << "no key, no keystream";
-}
-
 TEST(PDFEncryptionDictionary, FilesMadeByQpdf) {
     struct Case {
         const char *file, *from, *to;
@@ -164,21 +109,37 @@ TEST(PDFEncryptionDictionary, FilesMadeByQpdf) {
     const Case cases[] = {
         {"encrypted-r2.pdf", "", "", ok, true},
         {"encrypted-r3.pdf", "", "", ok, true},
+        {"encrypted-v4-rc4.pdf", "", "", ok, true},
+        {"encrypted-aes128.pdf", "", "", ok, true},
+        {"encrypted-aes256.pdf", "", "", ok, true},
+        {"encrypted-r5.pdf", "", "", ok, true},
+        // /EncryptMetadata false leaves the XMP stream clear, but strings stay encrypted.
+        {"encrypted-cleartext-metadata.pdf", "", "", ok, true},
+        // The empty string as the owner password.
+        {"encrypted-r6-owner-password-empty.pdf", "", "", ok, true},
         {"encrypted-r2-user-password.pdf", "", "", no, false},
         {"encrypted-r3-user-password.pdf", "", "", no, false},
-        {"encrypted-aes128.pdf", "", "", no, false},
-        {"encrypted-aes256.pdf", "", "", no, false},
-        {"encrypted-cleartext-metadata.pdf", "", "", ok, false}, // strings stay as stored
+        {"encrypted-aes128-user-password.pdf", "", "", no, false},
+        {"encrypted-r6-user-password.pdf", "", "", no, false},
         // /V and /R are each checked against their own range only.
         {"encrypted-r2.pdf", "/V 1", "/V 2", ok, true},
         {"encrypted-r3.pdf", "/V 2", "/V 1", ok, true},
-        {"encrypted-r3.pdf", "/R 3", "/R 4", no, false},
+        {"encrypted-r3.pdf", "/R 3", "/R 5", no, false},
+        {"encrypted-aes256.pdf", "/R 6", "/R 4", no, false},
+        {"encrypted-aes256.pdf", "/R 6", "/R 5", no, false}, // another hash
         // Keys: 5 bytes without /Length, at most 16 bytes.
         {"encrypted-r2.pdf", "/Length 40 ", "", ok, true},
         {"encrypted-r3.pdf", "/Length 128", "/Length 256", ok, true},
-        // The same bits as -4, but beyond 2^31 - 1 the value saturates.
-        {"encrypted-r3.pdf", "/P -4", "/P 4294967292", no, false},
+        // /P as the bits it stands for, written signed or unsigned.
+        {"encrypted-r3.pdf", "/P -4", "/P 4294967292", ok, true},
+        {"encrypted-aes128.pdf", "/P -4", "/P 4294967292", ok, true},
+        {"encrypted-r3.pdf", "/P -4", "/P -5", no, false},
         {"encrypted-r3.pdf", "/ID", "/NoID", no, false},
+        // Crypt filters that are not implemented, and /Perms that the key does not open.
+        {"encrypted-aes128.pdf", "/AESV2", "/AESV9", no, false},
+        {"encrypted-aes128.pdf", "/StmF /StdCF", "/StmF /NoCF", no, false},
+        {"encrypted-aes256.pdf", "/Perms <", "/Perms <00", no, false},
+        {"encrypted-aes256.pdf", "/Perms", "/Perm_", ok, true}, // no /Perms: nothing to check
     };
     for (const Case &c : cases) {
         Encrypted e(c.file, c.from, c.to);
@@ -199,24 +160,30 @@ TEST(PDFEncryptionDictionary, DecryptsStreamData) {
         return bytesOf(std::string_view(file).substr(at, 910));
     };
     Bytes data = streamOf(e.over.data, 2);
-    EXPECT_EQ(e.enc.decryptStream(data, 2, 0), PDFResult::Ok);
+    EXPECT_EQ(e.enc.decryptStream(data, 2, 0, {}), PDFResult::Ok);
     EXPECT_EQ(data, streamOf(plain, 6));
 }
 
+// ISO 32000-1, 7.6.3.4, Algorithm 6: /U compared unit by byte, in full for revision 2, its
+// first 16 bytes for revision 3.
 TEST(PDFEncryptionDictionary, UserEntryComparison) {
     for (const char *file : {"encrypted-r2.pdf", "encrypted-r3.pdf"}) {
         Encrypted e(file);
         ASSERT_EQ(e.load(), PDFResult::Ok);
-        const std::u16string u = e.enc.getString("U", u"");
+        const PDFDictionary entries = e.enc;
+        const std::u16string u = entries.getString("U", u"");
         const bool r3 = e.enc._r == 3;
-        const auto check = [&](std::u16string text) {
-            e.enc.set("U", {std::move(text), false});
-            return r3 ? e.enc.checkUserPasswordR3() : e.enc.checkUserPasswordR2();
+        const auto opens = [&](std::u16string text) {
+            PDFDictionary changed = entries;
+            changed.set("U", {std::move(text), false});
+            PDFEncryptionDictionary handler(e.trailer.getString("ID", u""));
+            return handler.load(changed) == PDFResult::Ok;
         };
-        EXPECT_EQ(check(u.substr(0, 16)), r3) << file; // R3 compares only 16 units
-        EXPECT_EQ(check(u + u'x'), r3) << file;
-        EXPECT_FALSE(check(std::u16string(u).replace(15, 1, 1, char16_t(u[15] ^ 1)))) << file;
-        EXPECT_FALSE(check(std::u16string(u).replace(0, 1, 1, char16_t(u[0] | 0x100)))) << file;
+        EXPECT_TRUE(opens(u)) << file;
+        EXPECT_EQ(opens(u.substr(0, 16)), r3) << file;
+        EXPECT_EQ(opens(u + u'x'), r3) << file;
+        EXPECT_FALSE(opens(std::u16string(u).replace(15, 1, 1, char16_t(u[15] ^ 1)))) << file;
+        EXPECT_FALSE(opens(std::u16string(u).replace(0, 1, 1, char16_t(u[0] | 0x100)))) << file;
     }
 }
 
@@ -229,26 +196,27 @@ TEST(PDFEncryptionDictionary, HandWrittenDictionaries) {
         {"<< /Filter /Standard /V 3 /R 3 >>", PDFResult::EncryptionUnsupported},
         {"<< /Filter /Standard /V 1 /R 1 >>", PDFResult::EncryptionUnsupported},
         {"<< /Filter /StandardX /V 1 /R 2 >>", PDFResult::EncryptionUnsupported},
+        {"<< /Filter /Adobe.PubSec /V 4 /R 4 /SubFilter /adbe.pkcs7.s5 >>",
+         PDFResult::EncryptionUnsupported},
         {"<< /V 1 /R 2 /EncryptMetadata true >>", PDFResult::EncryptionUnsupported},
         {"<< /Filter /Standard /V 1 /R 2 /Length 7 /U <" + padding + "> >>",
          PDFResult::EncryptionUnsupported},
-        {"<< /EncryptMetadata false /Filter /Other /V 4 >>", PDFResult::Ok},
-        {"<< /EncryptMetadata 0 >>", PDFResult::Ok}, // anything but "true" is false
+        {"<< /EncryptMetadata false /Filter /Other /V 4 >>", PDFResult::EncryptionUnsupported},
+        {"<< /EncryptMetadata 0 >>", PDFResult::EncryptionUnsupported},
         {"no dictionary", PDFResult::Unspecified},
     };
     for (const auto &[dictionary, result] : cases) {
         ParserOver over(dictionary);
         PDFEncryptionDictionary enc;
         EXPECT_EQ(enc.load(over.parser, 0), result) << dictionary;
-        EXPECT_EQ(enc._ready, result == PDFResult::Ok) << dictionary;
+        EXPECT_FALSE(enc._ready) << dictionary;
         EXPECT_TRUE(enc._fileKey.empty()) << dictionary;
         PDFDictionary d;
         d.set("Title", {u"x", false});
-        EXPECT_EQ(enc.decryptStrings(d, 1, 0),
-                  result == PDFResult::Ok ? PDFResult::Ok : PDFResult::EncryptionUnsupported);
+        EXPECT_EQ(enc.decryptStrings(d, 1, 0), PDFResult::EncryptionUnsupported);
         EXPECT_EQ(d.getString("Title", u""), u"x");
-        Bytes data = bytesOf("x"); // never without /Filter Standard
-        EXPECT_EQ(enc.decryptStream(data, 1, 0), PDFResult::EncryptionUnsupported);
+        Bytes data = bytesOf("x");
+        EXPECT_EQ(enc.decryptStream(data, 1, 0, {}), PDFResult::EncryptionUnsupported);
         EXPECT_EQ(data, bytesOf("x"));
     }
 }
@@ -283,11 +251,21 @@ TEST(PDFEncryptionDictionary, ObjectKey) {
     for (const Case &c : cases) {
         Encrypted e(c.file, c.from, c.to);
         ASSERT_EQ(e.load(), PDFResult::Ok) << c.file;
-        const MD5::Digest digest = MD5::digest(fromHex(hexOf(e.enc._fileKey) + c.suffix));
-        EXPECT_EQ(e.enc.objectKey(c.number, c.generation),
-                  Bytes(digest.begin(), digest.begin() + static_cast<std::ptrdiff_t>(c.length)))
-            << c.suffix;
+        Bytes digest = CryptoProvider::digest(CryptoProvider::Hash::MD5,
+                                              {fromHex(hexOf(e.enc._fileKey) + c.suffix)});
+        digest.resize(c.length);
+        EXPECT_EQ(e.enc.objectKey(c.number, c.generation, Method::RC4), digest) << c.suffix;
     }
+    // AES-128 keys add "sAlT" (7.6.2, Algorithm 1, step b); AES-256 ones are the file key.
+    Encrypted aes128("encrypted-aes128.pdf");
+    ASSERT_EQ(aes128.load(), PDFResult::Ok);
+    EXPECT_EQ(hexOf(aes128.enc.objectKey(1, 0, Method::AES128)),
+              hexOf(CryptoProvider::digest(CryptoProvider::Hash::MD5,
+                                           {aes128.enc._fileKey, fromHex("010000000073416c54")})));
+    Encrypted aes256("encrypted-aes256.pdf");
+    ASSERT_EQ(aes256.load(), PDFResult::Ok);
+    EXPECT_EQ(aes256.enc._fileKey.size(), 32u);
+    EXPECT_EQ(aes256.enc.objectKey(9, 3, Method::AES256), aes256.enc._fileKey);
 }
 
 TEST(PDFEncryptionDictionary, DecryptStringsSkipsReferencesAndNumbers) {
@@ -300,10 +278,203 @@ TEST(PDFEncryptionDictionary, DecryptStringsSkipsReferencesAndNumbers) {
     d.set("Text", {u"12a", false});
     d.set("Wide", {u"\u4150b", false}); // only the low byte of a unit is deciphered
     PDFDictionary expected = d;
-    expected.set("Text", {rc4Text(u"12a", e.enc.objectKey(9, 2))});
-    expected.set("Wide", {rc4Text(u"\u4150b", e.enc.objectKey(9, 2))});
+    expected.set("Text", {rc4Text(u"12a", e.enc.objectKey(9, 2, Method::RC4))});
+    expected.set("Wide", {rc4Text(u"\u4150b", e.enc.objectKey(9, 2, Method::RC4))});
     ASSERT_EQ(e.enc.decryptStrings(d, 9, 2), PDFResult::Ok);
     EXPECT_EQ(d, expected);
+}
+
+// AES-CBC with the vector in front and PKCS #7 padding (ISO 32000-1, 7.6.2): a value that is
+// not whole blocks, or whose padding is wrong, does not decrypt.
+TEST(PDFEncryptionDictionary, AesValues) {
+    const Bytes key = fromHex("000102030405060708090a0b0c0d0e0f");
+    const Bytes iv = fromHex("f0e0d0c0b0a090807060504030201000");
+    const auto sealed = [&](std::string plain, std::string padding) {
+        Bytes data(plain.begin(), plain.end());
+        data.insert(data.end(), padding.begin(), padding.end());
+        EXPECT_TRUE(CryptoProvider::aesCbcEncrypt(key, iv, data));
+        data.insert(data.begin(), iv.begin(), iv.end());
+        return data;
+    };
+    struct Case {
+        const char *what;
+        Bytes data;
+        bool opens;
+        std::string plain;
+    };
+    const Case cases[] = {
+        {"one byte of padding", sealed("fifteen bytes..", "\x01"), true, "fifteen bytes.."},
+        {"a whole block of padding", sealed("sixteen bytes...", std::string(16, '\x10')), true,
+         "sixteen bytes..."},
+        {"an empty string", sealed("", std::string(16, '\x10')), true, ""},
+        {"the vector alone", iv, true, ""},
+        {"nothing", {}, true, ""},
+        {"padding of zero", sealed("fifteen bytes..", std::string(1, '\0')), false, ""},
+        {"padding beyond a block", sealed("fifteen bytes..", "\x11"), false, ""},
+        {"padding bytes that differ", sealed("fourteen bytes", "\x03\x02"), false, ""},
+        {"not whole blocks", Bytes(40, 7), false, ""},
+    };
+    for (const auto &c : cases) {
+        Bytes data = c.data;
+        EXPECT_EQ(PDFEncryptionDictionary::aesDecrypt(key, data), c.opens) << c.what;
+        if (c.opens) {
+            EXPECT_EQ(std::string(data.begin(), data.end()), c.plain) << c.what;
+        }
+    }
+}
+
+// A document encrypted every way the handler reads gives the values of its plain copy: the
+// information dictionary's strings (decrypted also where /EncryptMetadata is false), its XMP
+// (left clear then) and the page count. A user password that is not empty gives 106, but the
+// empty owner password opens the document.
+TEST(PDFEncryptionDictionary, EveryCipherReadsAsThePlainDocument) {
+    const std::string xmp =
+        "<x:xmpmeta><rdf:RDF><rdf:Description><dc:title>XMP title</dc:title>"
+        "<pdf:Producer>XMP producer</pdf:Producer></rdf:Description></rdf:RDF></x:xmpmeta>";
+    const auto document = [&](std::optional<PdfEncryption> encryption, bool objectStreams) {
+        PdfBuilder pdf(objectStreams ? "1.5" : "1.7");
+        if (encryption)
+            pdf.encrypt(*encryption);
+        const std::vector<std::pair<std::uint32_t, std::string>> objects = {
+            {1, "<< /Type /Catalog /Pages 2 0 R /Metadata 5 0 R >>"},
+            {2, "<< /Type /Pages /Kids [] /Count 3 >>"},
+            {4, "<< /Title (Ciphered title) /Author <FEFF00C9006C00E9006F006E006F00720065> "
+                "/CreationDate (D:20240105120000+01'00') /Subject 6 0 R >>"},
+            {6, "(Referenced subject)"},
+        };
+        if (objectStreams)
+            pdf.objectStream(10, objects);
+        else
+            for (const auto &[number, body] : objects)
+                pdf.object(number, body);
+        pdf.stream(5, {.entries = "/Type /Metadata /Subtype /XML", .data = xmp, .deflate = true});
+        const std::string trailer = "/Root 1 0 R /Info 4 0 R";
+        return objectStreams ? pdf.xrefStream(11, trailer).str() : pdf.build(trailer);
+    };
+    const auto values = [](const std::string &bytes) {
+        PDFDocument doc;
+        const PDFResult result =
+            doc.load(std::span(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size()));
+        return std::pair(result, doc.values());
+    };
+    using Cipher = PdfEncryption::Cipher;
+    struct Case {
+        const char *what;
+        PdfEncryption encryption;
+        PDFResult result;
+    };
+    const Case cases[] = {
+        {"RC4 revision 2", {.objectNumber = 20, .revision = 2}, PDFResult::Ok},
+        {"RC4 revision 3, 128 bits", {.objectNumber = 20, .revision = 3}, PDFResult::Ok},
+        {"RC4 revision 3, 56 bits",
+         {.objectNumber = 20, .revision = 3, .keyBits = 56},
+         PDFResult::Ok},
+        {"RC4 crypt filter", {.objectNumber = 20, .revision = 4}, PDFResult::Ok},
+        {"RC4 crypt filter, clear metadata",
+         {.objectNumber = 20, .revision = 4, .encryptMetadata = false},
+         PDFResult::Ok},
+        {"AES-128", {.objectNumber = 20, .cipher = Cipher::AES128, .revision = 4}, PDFResult::Ok},
+        {"AES-128, clear metadata",
+         {.objectNumber = 20, .cipher = Cipher::AES128, .revision = 4, .encryptMetadata = false},
+         PDFResult::Ok},
+        {"AES-256 revision 6",
+         {.objectNumber = 20, .cipher = Cipher::AES256, .revision = 6},
+         PDFResult::Ok},
+        {"AES-256 revision 5",
+         {.objectNumber = 20, .cipher = Cipher::AES256, .revision = 5},
+         PDFResult::Ok},
+        {"AES-256, clear metadata",
+         {.objectNumber = 20, .cipher = Cipher::AES256, .revision = 6, .encryptMetadata = false},
+         PDFResult::Ok},
+        {"owner password empty, revision 3",
+         {.objectNumber = 20, .revision = 3, .userPassword = "user", .ownerPassword = ""},
+         PDFResult::Ok},
+        {"owner password empty, revision 2",
+         {.objectNumber = 20, .revision = 2, .userPassword = "user", .ownerPassword = ""},
+         PDFResult::Ok},
+        {"owner password empty, AES-256",
+         {.objectNumber = 20,
+          .cipher = Cipher::AES256,
+          .revision = 6,
+          .userPassword = "user",
+          .ownerPassword = ""},
+         PDFResult::Ok},
+        {"a user password, revision 2",
+         {.objectNumber = 20, .revision = 2, .userPassword = "user"},
+         PDFResult::EncryptionUnsupported},
+        {"a user password, revision 3",
+         {.objectNumber = 20, .revision = 3, .userPassword = "user"},
+         PDFResult::EncryptionUnsupported},
+        {"a user password, AES-128",
+         {.objectNumber = 20, .cipher = Cipher::AES128, .revision = 4, .userPassword = "user"},
+         PDFResult::EncryptionUnsupported},
+        {"a user password, AES-256 revision 5",
+         {.objectNumber = 20, .cipher = Cipher::AES256, .revision = 5, .userPassword = "user"},
+         PDFResult::EncryptionUnsupported},
+        {"a user password, AES-256 revision 6",
+         {.objectNumber = 20, .cipher = Cipher::AES256, .revision = 6, .userPassword = "user"},
+         PDFResult::EncryptionUnsupported},
+    };
+    for (const bool objectStreams : {false, true}) {
+        const auto plain = values(document(std::nullopt, objectStreams));
+        ASSERT_EQ(plain.first, PDFResult::Ok);
+        ASSERT_EQ(plain.second.getString("Title", u""), u"Ciphered title");
+        ASSERT_EQ(plain.second.getString("Producer", u""), u"XMP producer");
+        ASSERT_EQ(plain.second.getString("Subject", u""), u"Referenced subject");
+        for (const auto &c : cases) {
+            const auto read = values(document(c.encryption, objectStreams));
+            EXPECT_EQ(read.first, c.result) << c.what << (objectStreams ? ", object streams" : "");
+            if (c.result == PDFResult::Ok) {
+                EXPECT_EQ(read.second, plain.second)
+                    << c.what << (objectStreams ? ", object streams" : "");
+            }
+        }
+    }
+}
+
+// An /Encrypt dictionary written in place in the trailer, rather than as an object, is read
+// as it stands.
+TEST(PDFEncryptionDictionary, AnEncryptDictionaryInTheTrailer) {
+    PdfBuilder pdf;
+    pdf.encrypt({.objectNumber = 20, .cipher = PdfEncryption::Cipher::AES128, .revision = 4});
+    pdf.object(1, "<< /Type /Catalog >>").object(4, "<< /Title (In place) >>");
+    std::string bytes = pdf.build("/Root 1 0 R /Info 4 0 R");
+    const std::size_t start = bytes.find("20 0 obj\n") + 9;
+    const std::string dictionary = bytes.substr(start, bytes.find("\nendobj", start) - start);
+    // After the table: no offset moves.
+    const std::size_t reference = bytes.rfind("/Encrypt 20 0 R");
+    ASSERT_GT(reference, bytes.rfind("\nxref\n"));
+    bytes.replace(reference, 15, "/Encrypt " + dictionary);
+    PDFDocument document;
+    ASSERT_EQ(document.load(
+                  std::span(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size())),
+              PDFResult::Ok);
+    EXPECT_EQ(document.values().getString("Title", u""), u"In place");
+}
+
+// A stream of its own /Crypt filter /Identity (ISO 32000-1, 7.4.10) is not decrypted; a
+// crypt filter that the document does not define fails the stream.
+TEST(PDFEncryptionDictionary, AStreamsOwnCryptFilter) {
+    Encrypted e("encrypted-aes128.pdf");
+    ASSERT_EQ(e.load(), PDFResult::Ok);
+    const auto stream = [](const char *entries) {
+        ParserOver over(std::string("<< ") + entries + " >>");
+        PDFDictionary d;
+        d.parse(over.parser);
+        return d;
+    };
+    Bytes clear = bytesOf("clear text");
+    EXPECT_EQ(e.enc.decryptStream(clear, 5, 0, stream("/Filter /Crypt")), PDFResult::Ok);
+    EXPECT_EQ(e.enc.decryptStream(clear, 5, 0,
+                                  stream("/Filter [/Crypt /FlateDecode] /DecodeParms "
+                                         "[<< /Type /CryptFilterDecodeParms /Name /Identity >>]")),
+              PDFResult::Ok);
+    EXPECT_EQ(clear, bytesOf("clear text"));
+    EXPECT_EQ(
+        e.enc.decryptStream(clear, 5, 0, stream("/Filter /Crypt /DecodeParms << /Name (Other) >>")),
+        PDFResult::EncryptionUnsupported);
+    // Without a crypt filter of its own the document's /StmF applies: these bytes are no AES.
+    EXPECT_EQ(e.enc.decryptStream(clear, 5, 0, stream("/Length 10")), PDFResult::BadValue);
 }
 
 } // namespace

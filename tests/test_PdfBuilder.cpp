@@ -148,19 +148,25 @@ std::vector<Case> cases() {
          },
          {{"Title", "Revision (2)"}, {"Author", "Vellumtag Team"}},
          "2"},
-        // The reader takes nothing for encrypted under /EncryptMetadata false, so this
-        // document keeps its metadata in XMP alone.
-        {"RC4 revision 3, /EncryptMetadata false",
-         [=] {
-             PdfBuilder pdf;
-             writeDocument(pdf.encrypt({.objectNumber = 20, .encryptMetadata = false}), false,
-                           false);
-             return std::move(pdf.xrefTable("/Root 1 0 R"));
-         },
-         {{"Title", "XMP title"}, {"Producer", "XMP producer"}},
-         "2",
-         false,
-         true},
+        // Under /EncryptMetadata false the XMP stream stays clear and the strings do not.
+        {"RC4 crypt filter (revision 4), /EncryptMetadata false",
+         oneSection(false, {}, {{.objectNumber = 20, .revision = 4, .encryptMetadata = false}}),
+         kInfoStrings, "2", true, true},
+        {"AES-128 (revision 4)",
+         oneSection(false, {},
+                    {{.objectNumber = 20, .cipher = PdfEncryption::Cipher::AES128, .revision = 4}}),
+         kInfoStrings, "2", true, true},
+        {"AES-256 (revision 6), object streams",
+         oneSection(true, predicted,
+                    {{.objectNumber = 20, .cipher = PdfEncryption::Cipher::AES256, .revision = 6}}),
+         kInfoStrings, "2", true, true},
+        {"AES-256 (revision 5), /EncryptMetadata false",
+         oneSection(false, {},
+                    {{.objectNumber = 20,
+                      .cipher = PdfEncryption::Cipher::AES256,
+                      .revision = 5,
+                      .encryptMetadata = false}}),
+         kInfoStrings, "2", true, true},
         {"raw bytes, a raw object and a hole",
          [=] {
              PdfBuilder pdf;
@@ -208,7 +214,9 @@ TEST(PdfBuilder, TheReaderGetsWhatWasWritten) {
 TEST(PdfBuilder, EncryptionLeavesOnlyClearMetadataReadable) {
     for (const bool encryptMetadata : {true, false}) {
         PdfBuilder pdf;
-        writeDocument(pdf.encrypt({.objectNumber = 20, .encryptMetadata = encryptMetadata}), false);
+        writeDocument(
+            pdf.encrypt({.objectNumber = 20, .revision = 4, .encryptMetadata = encryptMetadata}),
+            false);
         const std::string bytes = pdf.xrefTable("/Root 1 0 R /Info 7 0 R").str();
         EXPECT_EQ(bytes.find(kXmp) != std::string::npos, !encryptMetadata);
         EXPECT_EQ(bytes.find("Builder"), std::string::npos);

@@ -4,7 +4,7 @@
 # Usage: windows_binaries.sh OBJDUMP EXE DLL
 set -euo pipefail
 objdump=$1 exe=$2 dll=$3
-system_dlls='^(kernel32|advapi32|ole32|oleaut32|propsys|shlwapi|user32|msvcrt)\.dll$'
+system_dlls='^(kernel32|advapi32|bcrypt|ole32|oleaut32|propsys|shlwapi|user32|msvcrt)\.dll$'
 failures=0
 
 for binary in "$exe" "$dll"; do

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cassert>
+#include <vector>
 
 #include "syntax/CharacterClass.h"
 #include "syntax/MemorySource.h"
@@ -142,6 +143,7 @@ void PDFInfoObject::applyXmpText(std::u16string text, std::string_view infoKey) 
 }
 
 void PDFInfoObject::resolveReferences(ObjectReader &objects) {
+    std::vector<std::string> undecryptable;
     for (auto &[key, value] : _values) {
         if (!value.isReference)
             continue;
@@ -157,7 +159,22 @@ void PDFInfoObject::resolveReferences(ObjectReader &objects) {
             continue;
         value.text.assign(target._data.begin(), target._data.end());
         value.isReference = false;
+        // A string that is an object of its own is encrypted with that object's key; inside an
+        // object stream it was decrypted with the stream.
+        const Decryptor *decryptor = objects.context().decryptor;
+        if (decryptor != nullptr && !target._embedded && target._dictionary.empty()) {
+            PDFDictionary single;
+            single.set(std::string(), std::move(value));
+            static_cast<void>(
+                decryptor->decryptStrings(single, target._objectNumber, target._generation));
+            if (const PDFValue *plain = single.find(""))
+                value = *plain;
+            else
+                undecryptable.push_back(key);
+        }
     }
+    for (const std::string &key : undecryptable)
+        _values.erase(key);
 }
 
 } // namespace vellumtag

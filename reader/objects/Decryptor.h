@@ -13,8 +13,13 @@ namespace vellumtag {
 // security layer implements it; objects only see this.
 class Decryptor {
 public:
+    // Decrypts the data of the stream whose dictionary is given (which tells a metadata stream
+    // and a stream's own crypt filter). A failure leaves the data unusable.
     virtual PDFResult decryptStream(Bytes &bytes, std::uint32_t objectNumber,
-                                    std::uint32_t generation) const = 0;
+                                    std::uint32_t generation,
+                                    const PDFDictionary &stream) const = 0;
+    // Decrypts the strings of the dictionary in place; a string that cannot be decrypted is
+    // removed, so that it reads as missing.
     virtual PDFResult decryptStrings(PDFDictionary &dictionary, std::uint32_t objectNumber,
                                      std::uint32_t generation) const = 0;
 

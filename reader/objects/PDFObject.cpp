@@ -88,13 +88,24 @@ PDFResult PDFObject::read(const ObjectContext &context, std::uint64_t offset) {
         return PDFResult::BadValue;
     parser.seek(start);
     parser.readBytes(static_cast<std::size_t>(*length), _data);
-    if (context.decryptor != nullptr)
-        static_cast<void>(context.decryptor->decryptStream(_data, _objectNumber, _generation));
+    // Data that cannot be decrypted are never taken for what they hold.
+    if (context.decryptor != nullptr) {
+        const PDFResult decrypted =
+            context.decryptor->decryptStream(_data, _objectNumber, _generation, _dictionary);
+        if (decrypted != PDFResult::Ok) {
+            _data.clear();
+            return decrypted;
+        }
+    }
 
     // ISO 32000-1, 7.3.8.2: /Filter is a name or an array of names, applied in order. Only
     // FlateDecode is known; any other filter ends the read of this stream.
+    // A /Crypt filter first (7.4.10) is the decryptor's, done above.
     PDFResult result = PDFResult::Ok;
-    for (const std::u16string &filter : filterNames(_dictionary.getString(names::kFilter, u""))) {
+    std::vector<std::u16string> filters = filterNames(_dictionary.getString(names::kFilter, u""));
+    if (!filters.empty() && filters.front() == names::kCrypt)
+        filters.erase(filters.begin());
+    for (const std::u16string &filter : filters) {
         if (filter != names::kFlateDecode) {
             result = PDFResult::BadValue;
             break;

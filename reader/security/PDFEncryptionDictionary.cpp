@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
-#include "security/MD5.h"
+#include "objects/PDFObject.h"
+#include "security/CryptoProvider.h"
 #include "security/RC4.h"
 #include "syntax/IntegerText.h"
 #include "syntax/PDFNames.h"
@@ -13,13 +15,20 @@ namespace vellumtag {
 
 namespace {
 
-// The password padding string of ISO 32000-1, 7.6.3.3, Algorithm 2, step a.
+using Hash = CryptoProvider::Hash;
+using Method = PDFEncryptionDictionary::Method;
+
+// The password padding string of ISO 32000-1, 7.6.3.3, Algorithm 2, step a: also the empty
+// password, padded.
 constexpr std::array<std::uint8_t, 32> kPadding = {
     0x28, 0xBF, 0x4E, 0x5E, 0x4E, 0x75, 0x8A, 0x41, 0x64, 0x00, 0x4E, 0x56, 0xFF, 0xFA, 0x01, 0x08,
     0x2E, 0x2E, 0x00, 0xB6, 0xD0, 0x68, 0x3E, 0x80, 0x2F, 0x0C, 0xA9, 0xFE, 0x64, 0x53, 0x69, 0x7A};
 
-// RC4 keys of this handler are at most 128 bits.
+// RC4 and AES-128 keys of this handler are at most 128 bits.
 constexpr std::size_t kMaxKeyBytes = 16;
+
+// 7.6.2, Algorithm 1, step b: the bytes appended for AES-128 object keys.
+constexpr std::array<std::uint8_t, 4> kSalt = {0x73, 0x41, 0x6C, 0x54};
 
 // One byte from one or two characters, read as wcstol reads base 16 (leading blanks, a sign;
 // a "0x" prefix cannot be followed by a digit here) and kept to its low 8 bits.
@@ -45,39 +54,174 @@ void cryptText(RC4 &rc4, std::u16string &text) {
         unit = static_cast<char16_t>(unit ^ rc4.next());
 }
 
+// Whether the text, a string read one byte per unit, holds exactly these bytes at its start.
+bool startsWithBytes(std::u16string_view text, std::span<const std::uint8_t> bytes) {
+    return text.size() >= bytes.size() &&
+           std::equal(bytes.begin(), bytes.end(), text.begin(),
+                      [](std::uint8_t byte, char16_t unit) { return unit == byte; });
+}
+
+std::span<const std::uint8_t> firstBytes(const Bytes &bytes, std::size_t count) {
+    return std::span(bytes).first(std::min(count, bytes.size()));
+}
+
+// The text of a string whose bytes were decrypted: UTF-16BE after FE FF, else a byte a unit.
+std::u16string plainText(const Bytes &bytes) {
+    std::u16string text;
+    bytesToText(bytes, text);
+    return text;
+}
+
+// /P as the 32 bits it stands for, written signed (-4) or unsigned (4294967292).
+std::int32_t permissionsOf(const PDFDictionary &dictionary) {
+    const PDFValue *value = dictionary.find(names::kP);
+    if (value == nullptr)
+        return 0;
+    std::size_t pos = 0;
+    const IntegerText number = IntegerText::read(value->text, pos);
+    const auto bits =
+        static_cast<std::uint32_t>(number.negative() ? 0 - number.magnitude() : number.magnitude());
+    return static_cast<std::int32_t>(bits);
+}
+
+// A key length given in bits, as /Length is (7.6.1, table 20), or in bytes, as some writers
+// give a crypt filter's /Length (7.6.5, table 25); nothing when missing.
+std::optional<std::uint32_t> keyBytes(const PDFDictionary &dictionary, std::string_view key) {
+    const std::optional<std::uint64_t> length = dictionary.getUInt64(key);
+    if (!length)
+        return std::nullopt;
+    if (*length < 40)
+        return static_cast<std::uint32_t>(*length);
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(*length / 8, UINT32_MAX));
+}
+
 } // namespace
 
 PDFResult PDFEncryptionDictionary::load(MemoryParser &parser, std::uint64_t offset) {
     _ready = false;
     if (const PDFResult parsed = parse(parser, offset); parsed != PDFResult::Ok)
         return parsed;
+    return setUp();
+}
 
-    _encryptMetadata = getString(names::kEncryptMetadata, names::kTrue) == names::kTrue;
-    if (!_encryptMetadata) {
-        _ready = true;
-        return PDFResult::Ok;
-    }
+PDFResult PDFEncryptionDictionary::load(const PDFDictionary &entries) {
+    _ready = false;
+    clear();
+    merge(entries);
+    return setUp();
+}
 
+PDFResult PDFEncryptionDictionary::setUp() {
+    _ready = false;
+    _fileKey.clear();
     _filter = getString(names::kFilter, u"");
     _v = getInt(names::kV, 0);
     _r = getInt(names::kR, 0);
-    _keyLength = static_cast<std::uint32_t>(getInt(names::kLength, 40)) >> 3;
-    // RC4 needs at least one key byte, so a /Length below 8 bits is refused.
-    if (_filter != names::kStandard || (_v != 1 && _v != 2) || (_r != 2 && _r != 3) ||
-        _keyLength == 0)
+    _permissions = permissionsOf(*this);
+    // 7.6.1, table 20: /EncryptMetadata means something from /V 4 on; anything but "true"
+    // reads as false.
+    _encryptMetadata = _v < 4 || getString(names::kEncryptMetadata, names::kTrue) == names::kTrue;
+    if (_filter != names::kStandard)
         return PDFResult::EncryptionUnsupported;
 
-    computeFileKey();
-    _ready = _r == 2 ? checkUserPasswordR2() : checkUserPasswordR3();
+    if (_v == 1 || _v == 2) {
+        _streams = _strings = Method::RC4;
+        _keyLength = static_cast<std::uint32_t>(getInt(names::kLength, 40)) >> 3;
+    } else if (_v == 4 || _v == 5) {
+        _streams = cryptFilter(getString(names::kStmF, names::kIdentity));
+        _strings = cryptFilter(getString(names::kStrF, names::kIdentity));
+        // The key length of /V 4 comes from the crypt filter of RC4, where one is used; AES
+        // keys have a length of their own.
+        _keyLength = 16;
+        if (_v == 5) {
+            _keyLength = 32;
+        } else {
+            for (const std::u16string &name :
+                 {getString(names::kStmF, u""), getString(names::kStrF, u"")}) {
+                const std::string filter(name.begin(), name.end());
+                if (cryptFilter(name) == Method::RC4)
+                    _keyLength = keyBytes(*this, std::string(names::kCF) + '.' + filter + ".Length")
+                                     .value_or(keyBytes(*this, names::kLength).value_or(16));
+            }
+        }
+    } else {
+        return PDFResult::EncryptionUnsupported;
+    }
+    const bool revisionFits = _v == 5 ? (_r == 5 || _r == 6) : (_r >= 2 && _r <= 4);
+    // RC4 needs at least one key byte, so a /Length below 8 bits is refused.
+    if (!revisionFits || _keyLength == 0 || _streams == Method::Unknown ||
+        _strings == Method::Unknown)
+        return PDFResult::EncryptionUnsupported;
+
+    if (_v == 5) {
+        _ready = openAes256();
+    } else {
+        // 7.6.3.4: the empty string as the user password, and then as the owner password,
+        // which gives the user password.
+        Bytes key = fileKeyFor(kPadding);
+        if (!userKeyMatches(key))
+            key = fileKeyFor(userPasswordFromOwner());
+        _ready = userKeyMatches(key);
+        if (_ready)
+            _fileKey = std::move(key);
+    }
     return _ready ? PDFResult::Ok : PDFResult::EncryptionUnsupported;
 }
 
+Method PDFEncryptionDictionary::cryptFilter(std::u16string_view name) const {
+    if (name == names::kIdentity)
+        return Method::None;
+    const std::string prefix =
+        std::string(names::kCF) + '.' + std::string(name.begin(), name.end());
+    if (!contains(prefix))
+        return Method::Unknown;
+    const std::u16string method = getString(prefix + '.' + std::string(names::kCFM), u"");
+    if (method == names::kCfmNone || method.empty())
+        return Method::None;
+    if (method == names::kCfmV2)
+        return Method::RC4;
+    if (method == names::kCfmAesV2)
+        return Method::AES128;
+    if (method == names::kCfmAesV3 && _v == 5)
+        return Method::AES256;
+    return Method::Unknown;
+}
+
 PDFResult PDFEncryptionDictionary::decryptStream(Bytes &bytes, std::uint32_t objectNumber,
-                                                 std::uint32_t generation) const {
-    if (!_ready || _filter != names::kStandard)
+                                                 std::uint32_t generation,
+                                                 const PDFDictionary &stream) const {
+    if (!_ready)
         return PDFResult::EncryptionUnsupported;
-    RC4(objectKey(objectNumber, generation)).process(bytes);
-    return PDFResult::Ok;
+    Method method = _streams;
+    // 7.6.1: with /EncryptMetadata false the XMP stream is stored as it is.
+    if (!_encryptMetadata && stream.getString(names::kType, u"") == names::kMetadataType)
+        method = Method::None;
+    // 7.4.10: a stream's own crypt filter, named by its parameters, /Identity by default.
+    const std::vector<std::u16string> filters =
+        PDFObject::filterNames(stream.getString(names::kFilter, u""));
+    if (!filters.empty() && filters.front() == names::kCrypt) {
+        const PDFDictionary parameters = stream.dictionaryValue(names::kDecodeParms);
+        // A name read as the key after /Name (the dictionary parse's rule) is /Identity too.
+        std::u16string name = parameters.getString(names::kName, u"");
+        if (name.empty() && (parameters.contains(names::kIdentity8) || parameters.empty() ||
+                             !parameters.contains(names::kName)))
+            name = names::kIdentity;
+        method = cryptFilter(name);
+    }
+    switch (method) {
+    case Method::None:
+        return PDFResult::Ok;
+    case Method::RC4:
+        RC4(objectKey(objectNumber, generation, method)).process(bytes);
+        return PDFResult::Ok;
+    case Method::AES128:
+    case Method::AES256:
+        return aesDecrypt(objectKey(objectNumber, generation, method), bytes) ? PDFResult::Ok
+                                                                              : PDFResult::BadValue;
+    case Method::Unknown:
+        break;
+    }
+    return PDFResult::EncryptionUnsupported;
 }
 
 PDFResult PDFEncryptionDictionary::decryptStrings(PDFDictionary &dictionary,
@@ -85,61 +229,53 @@ PDFResult PDFEncryptionDictionary::decryptStrings(PDFDictionary &dictionary,
                                                   std::uint32_t generation) const {
     if (!_ready)
         return PDFResult::EncryptionUnsupported;
-    if (_filter != names::kStandard)
+    if (_strings == Method::None)
         return PDFResult::Ok;
+    const Bytes key = objectKey(objectNumber, generation, _strings);
     // Every string starts the keystream afresh; copying the scheduled state is cheaper than
     // running the key schedule again.
-    const RC4 scheduled(objectKey(objectNumber, generation));
-    for (auto &[key, value] : dictionary) {
+    const RC4 scheduled(_strings == Method::RC4 ? key : Bytes{});
+    std::vector<std::string> failed;
+    for (auto &[name, value] : dictionary) {
         if (value.isReference || isNumberText(value.text))
             continue;
-        RC4 rc4 = scheduled;
-        cryptText(rc4, value.text);
-        // The stored bytes were decoded one unit each; the plain bytes may be UTF-16BE.
-        if (value.text.size() >= 2 && value.text[0] == 0xFE && value.text[1] == 0xFF) {
-            const Bytes plain(value.text.begin(), value.text.end());
-            bytesToText(plain, value.text);
+        if (_strings == Method::RC4) {
+            RC4 rc4 = scheduled;
+            cryptText(rc4, value.text);
+            // The stored bytes were decoded one unit each; the plain bytes may be UTF-16BE.
+            if (value.text.size() >= 2 && value.text[0] == 0xFE && value.text[1] == 0xFF)
+                value.text = plainText(Bytes(value.text.begin(), value.text.end()));
+            continue;
         }
+        Bytes bytes;
+        bytes.reserve(value.text.size());
+        for (const char16_t unit : value.text)
+            bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+        if (aesDecrypt(key, bytes))
+            value.text = plainText(bytes);
+        else
+            failed.push_back(name);
     }
+    for (const std::string &name : failed)
+        dictionary.erase(name);
     return PDFResult::Ok;
 }
 
-// ISO 32000-1, 7.6.3.3, Algorithm 2, with the empty user password.
-void PDFEncryptionDictionary::computeFileKey() {
-    const Bytes owner = getBytes(names::kO);
-    const auto permissions = static_cast<std::uint32_t>(getInt(names::kP, 0));
-    const std::array<std::uint8_t, 4> p = {
-        static_cast<std::uint8_t>(permissions), static_cast<std::uint8_t>(permissions >> 8),
-        static_cast<std::uint8_t>(permissions >> 16), static_cast<std::uint8_t>(permissions >> 24)};
-
-    MD5 md5;
-    md5.update(kPadding);
-    md5.update(owner);
-    md5.update(p);
-    md5.update(firstFileId());
-    MD5::Digest digest = md5.final();
-
-    const std::size_t n = std::min<std::size_t>(_keyLength, kMaxKeyBytes);
-    if (_r >= 3) {
-        for (int i = 0; i < 50; ++i)
-            digest = MD5::digest(std::span(digest).first(n));
-    }
-    _fileKey.assign(digest.begin(), digest.begin() + static_cast<std::ptrdiff_t>(n));
-}
-
-// ISO 32000-1, 7.6.2, Algorithm 1.
-Bytes PDFEncryptionDictionary::objectKey(std::uint32_t objectNumber,
-                                         std::uint32_t generation) const {
+// ISO 32000-1, 7.6.2, Algorithm 1; ISO 32000-2, 7.6.3.3, Algorithm 1.A for AES-256.
+Bytes PDFEncryptionDictionary::objectKey(std::uint32_t objectNumber, std::uint32_t generation,
+                                         Method method) const {
+    if (method == Method::AES256)
+        return _fileKey;
     const std::array<std::uint8_t, 5> suffix = {
         static_cast<std::uint8_t>(objectNumber), static_cast<std::uint8_t>(objectNumber >> 8),
         static_cast<std::uint8_t>(objectNumber >> 16), static_cast<std::uint8_t>(generation),
         static_cast<std::uint8_t>(generation >> 8)};
-    MD5 md5;
-    md5.update(_fileKey);
-    md5.update(suffix);
-    const MD5::Digest digest = md5.final();
-    const std::size_t n = std::min<std::size_t>(std::size_t{_keyLength} + 5, kMaxKeyBytes);
-    return Bytes(digest.begin(), digest.begin() + static_cast<std::ptrdiff_t>(n));
+    const std::span<const std::uint8_t> salt = method == Method::AES128
+                                                   ? std::span<const std::uint8_t>(kSalt)
+                                                   : std::span<const std::uint8_t>();
+    Bytes key = CryptoProvider::digest(Hash::MD5, {_fileKey, suffix, salt});
+    key.resize(std::min<std::size_t>({std::size_t{_keyLength} + 5, kMaxKeyBytes, key.size()}));
+    return key;
 }
 
 Bytes PDFEncryptionDictionary::firstFileId() const {
@@ -165,33 +301,178 @@ Bytes PDFEncryptionDictionary::firstFileId() const {
     return id;
 }
 
-// ISO 32000-1, 7.6.3.4, Algorithms 4 and 6.
-bool PDFEncryptionDictionary::checkUserPasswordR2() {
-    if (_fileKey.empty())
-        computeFileKey();
-    Bytes expected(kPadding.begin(), kPadding.end());
-    RC4(_fileKey).process(expected);
-    const std::u16string u = getString(names::kU, u"");
-    return std::equal(u.begin(), u.end(), expected.begin(), expected.end());
+// ISO 32000-1, 7.6.3.3, Algorithm 2: the file key for a password padded to 32 bytes.
+Bytes PDFEncryptionDictionary::fileKeyFor(std::span<const std::uint8_t> paddedPassword) const {
+    const Bytes owner = getBytes(names::kO);
+    const auto permissions = static_cast<std::uint32_t>(_permissions);
+    const std::array<std::uint8_t, 4> p = {
+        static_cast<std::uint8_t>(permissions), static_cast<std::uint8_t>(permissions >> 8),
+        static_cast<std::uint8_t>(permissions >> 16), static_cast<std::uint8_t>(permissions >> 24)};
+    // Step f: revision 4 documents whose metadata are not encrypted add four bytes 0xFF.
+    static constexpr std::array<std::uint8_t, 4> kClearMetadata = {0xFF, 0xFF, 0xFF, 0xFF};
+    const std::span<const std::uint8_t> metadata =
+        _r >= 4 && !_encryptMetadata ? std::span<const std::uint8_t>(kClearMetadata)
+                                     : std::span<const std::uint8_t>();
+    Bytes digest =
+        CryptoProvider::digest(Hash::MD5, {paddedPassword, owner, p, firstFileId(), metadata});
+    const std::size_t n = std::min<std::size_t>({_keyLength, kMaxKeyBytes, digest.size()});
+    if (_r >= 3) {
+        for (int i = 0; i < 50; ++i)
+            digest = CryptoProvider::digest(Hash::MD5, {firstBytes(digest, n)});
+    }
+    digest.resize(std::min(n, digest.size()));
+    return digest;
 }
 
-// ISO 32000-1, 7.6.3.4, Algorithms 5 and 6: only the first 16 bytes of /U are defined.
-bool PDFEncryptionDictionary::checkUserPasswordR3() {
-    if (_fileKey.empty())
-        computeFileKey();
-    MD5 md5;
-    md5.update(kPadding);
-    md5.update(firstFileId());
-    MD5::Digest x = md5.final();
-    RC4(_fileKey).process(x);
-    Bytes key(_fileKey.size());
-    for (std::uint8_t i = 1; i <= 19; ++i) {
-        std::transform(_fileKey.begin(), _fileKey.end(), key.begin(),
-                       [i](std::uint8_t byte) { return static_cast<std::uint8_t>(byte ^ i); });
-        RC4(key).process(x);
-    }
+// ISO 32000-1, 7.6.3.4, Algorithms 4 and 5 (revision 2; 3 and 4) with Algorithm 6: /U compared
+// unit by byte, in full for revision 2, its first 16 bytes for the later ones.
+bool PDFEncryptionDictionary::userKeyMatches(const Bytes &key) const {
+    if (key.empty())
+        return false;
     const std::u16string u = getString(names::kU, u"");
-    return u.size() >= x.size() && std::equal(x.begin(), x.end(), u.begin());
+    if (_r == 2) {
+        Bytes expected(kPadding.begin(), kPadding.end());
+        RC4(key).process(expected);
+        return u.size() == expected.size() && startsWithBytes(u, expected);
+    }
+    Bytes x = CryptoProvider::digest(Hash::MD5, {kPadding, firstFileId()});
+    RC4(key).process(x);
+    Bytes round(key.size());
+    for (std::uint8_t i = 1; i <= 19; ++i) {
+        std::transform(key.begin(), key.end(), round.begin(),
+                       [i](std::uint8_t byte) { return static_cast<std::uint8_t>(byte ^ i); });
+        RC4(round).process(x);
+    }
+    return !x.empty() && startsWithBytes(u, x);
+}
+
+// ISO 32000-1, 7.6.3.4, Algorithm 7 with Algorithm 3, steps a to d: the user password, padded,
+// that /O holds encrypted under the key of the empty owner password.
+Bytes PDFEncryptionDictionary::userPasswordFromOwner() const {
+    Bytes digest = CryptoProvider::digest(Hash::MD5, {kPadding});
+    if (_r >= 3) {
+        for (int i = 0; i < 50; ++i)
+            digest = CryptoProvider::digest(Hash::MD5, {digest});
+    }
+    digest.resize(std::min<std::size_t>(
+        {_r == 2 ? std::size_t{5} : std::size_t{_keyLength}, kMaxKeyBytes, digest.size()}));
+    Bytes password = getBytes(names::kO);
+    password.resize(kPadding.size());
+    if (digest.empty())
+        return password;
+    if (_r == 2) {
+        RC4(digest).process(password);
+        return password;
+    }
+    Bytes round(digest.size());
+    for (int i = 19; i >= 0; --i) {
+        std::transform(digest.begin(), digest.end(), round.begin(),
+                       [i](std::uint8_t byte) { return static_cast<std::uint8_t>(byte ^ i); });
+        RC4(round).process(password);
+    }
+    return password;
+}
+
+// ISO 32000-2, 7.6.4.3.3, Algorithm 2.A with the empty password, as the user password (/U,
+// /UE) and then as the owner password (/O, /OE). Where /Perms is present, Algorithm 13 proves
+// the file key instead of the password's own hash: a wrong password gives a key under which
+// /Perms does not read "adb", and each hash of revision 6 costs at least 64 rounds of AES and
+// SHA-2 over kilobytes. A key that fails /Perms would decrypt nothing but garbage.
+bool PDFEncryptionDictionary::openAes256() {
+    const Bytes u = getBytes(names::kU), o = getBytes(names::kO);
+    if (u.size() < 48)
+        return false;
+    const bool withPerms = contains(names::kPerms);
+    const Bytes perms = getBytes(names::kPerms);
+    const std::array<std::uint8_t, CryptoProvider::kAesBlock> zeros{};
+    const auto permsOpen = [&](const Bytes &key) {
+        if (perms.size() < CryptoProvider::kAesBlock)
+            return false;
+        Bytes block(perms.begin(), perms.begin() + CryptoProvider::kAesBlock);
+        return CryptoProvider::aesCbcDecrypt(key, zeros, block) && block[9] == 'a' &&
+               block[10] == 'd' && block[11] == 'b';
+    };
+    const std::span<const std::uint8_t> password;
+    const auto opens = [&](const Bytes &entry, const Bytes &encryptedKey,
+                           std::span<const std::uint8_t> userKey) {
+        if (entry.size() < 48 || encryptedKey.size() < 32)
+            return false;
+        const std::span<const std::uint8_t> hash(entry.data(), 32);
+        const std::span<const std::uint8_t> validationSalt(entry.data() + 32, 8);
+        const std::span<const std::uint8_t> keySalt(entry.data() + 40, 8);
+        const Bytes intermediate = passwordHash(_r, password, keySalt, userKey);
+        Bytes key(encryptedKey.begin(), encryptedKey.begin() + 32);
+        if (!CryptoProvider::aesCbcDecrypt(intermediate, zeros, key))
+            return false;
+        if (withPerms) {
+            if (!permsOpen(key))
+                return false;
+        } else {
+            const Bytes check = passwordHash(_r, password, validationSalt, userKey);
+            if (check.size() != hash.size() || !std::equal(hash.begin(), hash.end(), check.begin()))
+                return false;
+        }
+        _fileKey = std::move(key);
+        return true;
+    };
+    return opens(u, getBytes(names::kUE), {}) ||
+           opens(o, getBytes(names::kOE), std::span(u).first(48));
+}
+
+bool PDFEncryptionDictionary::aesDecrypt(std::span<const std::uint8_t> key, Bytes &data) {
+    // An empty string may be stored as it is, or as its initialisation vector alone.
+    if (data.empty() || data.size() == CryptoProvider::kAesBlock) {
+        data.clear();
+        return true;
+    }
+    if (data.size() % CryptoProvider::kAesBlock != 0)
+        return false;
+    const Bytes iv(data.begin(), data.begin() + CryptoProvider::kAesBlock);
+    const std::span<std::uint8_t> body = std::span(data).subspan(CryptoProvider::kAesBlock);
+    if (!CryptoProvider::aesCbcDecrypt(key, iv, body))
+        return false;
+    // PKCS #7 (RFC 8018, 6.1.1, step 4): 1 to 16 bytes, each the count of them.
+    const std::uint8_t pad = body.back();
+    if (pad == 0 || pad > CryptoProvider::kAesBlock ||
+        !std::all_of(body.end() - pad, body.end(), [pad](std::uint8_t b) { return b == pad; }))
+        return false;
+    data.assign(body.begin(), body.end() - pad);
+    return true;
+}
+
+Bytes PDFEncryptionDictionary::passwordHash(int revision, std::span<const std::uint8_t> password,
+                                            std::span<const std::uint8_t> salt,
+                                            std::span<const std::uint8_t> userKey) {
+    Bytes k = CryptoProvider::digest(Hash::SHA256, {password, salt, userKey});
+    if (revision < 6)
+        return k;
+    // At least 64 rounds, and then until the last byte of E is no more than the round
+    // number less 32.
+    Bytes e;
+    for (int round = 0; round < 64 || static_cast<int>(e.back()) > round - 32; ++round) {
+        if (k.size() < 32)
+            return {};
+        Bytes k1;
+        k1.reserve(64 * (password.size() + k.size() + userKey.size()));
+        for (int i = 0; i < 64; ++i) {
+            k1.insert(k1.end(), password.begin(), password.end());
+            k1.insert(k1.end(), k.begin(), k.end());
+            k1.insert(k1.end(), userKey.begin(), userKey.end());
+        }
+        if (!CryptoProvider::aesCbcEncrypt(std::span(k).first(16), std::span(k).subspan(16, 16),
+                                           k1))
+            return {};
+        e = std::move(k1);
+        // The first 16 bytes of E as a number, modulo 3: as 256 is 1 modulo 3, the sum of
+        // the bytes.
+        unsigned sum = 0;
+        for (std::size_t i = 0; i < 16; ++i)
+            sum += e[i];
+        const Hash next = sum % 3 == 0 ? Hash::SHA256 : sum % 3 == 1 ? Hash::SHA384 : Hash::SHA512;
+        k = CryptoProvider::digest(next, {e});
+    }
+    k.resize(std::min<std::size_t>(k.size(), 32));
+    return k;
 }
 
 } // namespace vellumtag

@@ -1,8 +1,10 @@
 #include "syntax/PDFDictionary.h"
 
+#include <algorithm>
 #include <iterator>
 
 #include "syntax/IntegerText.h"
+#include "syntax/MemorySource.h"
 #include "syntax/PDFNames.h"
 #include "syntax/TextEncoding.h"
 
@@ -18,9 +20,11 @@ constexpr CharacterClass kKeyDelimiters("/<> ([\r\n\t");
 constexpr CharacterClass kEntryStart("/>");
 
 // Under these keys a name is the value (ISO 32000-1, 7.3.5); under any other key a name is
-// taken as the next key, so that values such as "/Trapped /False" read as two keys.
+// taken as the next key, so that values such as "/Trapped /False" read as two keys. The crypt
+// filter keys (7.6.5) name the filters that decryption needs.
 bool isNameValued(std::string_view key) {
-    return key == names::kFilter || key == names::kType || key == names::kSubtype;
+    return key == names::kFilter || key == names::kType || key == names::kSubtype ||
+           key == names::kCFM || key == names::kStmF || key == names::kStrF || key == names::kEFF;
 }
 
 std::span<const std::uint8_t> withoutDelimiters(const Bytes &collected) {
@@ -205,6 +209,21 @@ PDFDictionary PDFDictionary::nested(std::string_view key) const {
          it != _entries.end() && it->first.starts_with(prefix); ++it)
         entries._entries.emplace_hint(entries._entries.end(), it->first.substr(prefix.size()),
                                       it->second);
+    return entries;
+}
+
+PDFDictionary PDFDictionary::dictionaryValue(std::string_view key) const {
+    if (hasNested(key))
+        return nested(key);
+    PDFDictionary entries;
+    // An array keeps its source text: its first "<<" starts the dictionary.
+    const Bytes text = getBytes(key);
+    if (std::search(text.begin(), text.end(), names::kDictionaryStart.begin(),
+                    names::kDictionaryStart.end()) != text.end()) {
+        MemorySource source(text);
+        MemoryParser parser(source);
+        static_cast<void>(entries.parse(parser));
+    }
     return entries;
 }
 

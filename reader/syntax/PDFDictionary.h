@@ -46,6 +46,9 @@ public:
     bool hasNested(std::string_view key) const;
     // The entries folded in under "key.", with that prefix taken off.
     PDFDictionary nested(std::string_view key) const;
+    // The entries of a dictionary value: one written in place, or else the first dictionary
+    // of an array, as /DecodeParms holds one for each filter (ISO 32000-1, 7.3.8.2).
+    PDFDictionary dictionaryValue(std::string_view key) const;
     // Appends the numbers of the text as stream extraction of unsigned 32-bit values reads
     // them, up to the first that does not read; nothing when the key is missing.
     void getUIntArray(std::string_view key, std::vector<std::uint32_t> &out) const;

@@ -67,14 +67,33 @@ inline constexpr std::string_view kCreationDate = "CreationDate";
 inline constexpr std::string_view kModDate = "ModDate";
 inline constexpr std::string_view kPageCount = "PageCount";
 
-// The Standard security handler's encryption dictionary (7.6.1, 7.6.3.2).
+// The Standard security handler's encryption dictionary (7.6.1, 7.6.3.2; ISO 32000-2,
+// 7.6.4.2) and its crypt filters (7.6.5).
 inline constexpr std::string_view kEncryptMetadata = "EncryptMetadata";
 inline constexpr std::string_view kV = "V";
 inline constexpr std::string_view kR = "R";
 inline constexpr std::string_view kO = "O";
 inline constexpr std::string_view kU = "U";
 inline constexpr std::string_view kP = "P";
+inline constexpr std::string_view kOE = "OE";
+inline constexpr std::string_view kUE = "UE";
+inline constexpr std::string_view kPerms = "Perms";
+inline constexpr std::string_view kCF = "CF";
+inline constexpr std::string_view kCFM = "CFM";
+inline constexpr std::string_view kStmF = "StmF";
+inline constexpr std::string_view kStrF = "StrF";
+inline constexpr std::string_view kEFF = "EFF";
+// A stream's own crypt filter (7.4.10): /Filter /Crypt with /DecodeParms /Name.
+inline constexpr std::u16string_view kCrypt = u"Crypt";
+inline constexpr std::string_view kName = "Name";
+inline constexpr std::string_view kIdentity8 = "Identity";
 inline constexpr std::u16string_view kStandard = u"Standard";
+inline constexpr std::u16string_view kIdentity = u"Identity";
+inline constexpr std::u16string_view kCfmNone = u"None";
+inline constexpr std::u16string_view kCfmV2 = u"V2";
+inline constexpr std::u16string_view kCfmAesV2 = u"AESV2";
+inline constexpr std::u16string_view kCfmAesV3 = u"AESV3";
 inline constexpr std::u16string_view kTrue = u"true";
+inline constexpr std::u16string_view kFalse = u"false";
 
 } // namespace vellumtag::names

@@ -5,25 +5,12 @@
 #include <cstring>
 
 #include "syntax/Limits.h"
-#include "syntax/MemorySource.h"
 #include "syntax/PDFNames.h"
 
 namespace vellumtag {
 
 std::int32_t PDFXrefStreamObject::predictorOf(const PDFDictionary &dictionary) {
-    if (dictionary.contains(names::kDecodeParmsPredictor))
-        return dictionary.getInt(names::kDecodeParmsPredictor, 1);
-    // 7.3.8.2: /DecodeParms may be an array with the parameters of each filter, here of the one
-    // FlateDecode; its dictionary was kept as text.
-    const Bytes text = dictionary.getBytes(names::kDecodeParms);
-    if (std::search(text.begin(), text.end(), names::kDictionaryStart.begin(),
-                    names::kDictionaryStart.end()) == text.end())
-        return 1;
-    MemorySource source(text);
-    MemoryParser parser(source);
-    PDFDictionary parameters;
-    static_cast<void>(parameters.parse(parser));
-    return parameters.getInt(names::kPredictor, 1);
+    return dictionary.dictionaryValue(names::kDecodeParms).getInt(names::kPredictor, 1);
 }
 
 PDFResult PDFXrefStreamObject::load(const PDFDictionary &dictionary, Bytes data) {

@@ -8,7 +8,8 @@
 #include <stdexcept>
 #include <zlib.h>
 
-#include "security/MD5.h"
+#include "security/CryptoProvider.h"
+#include "security/PDFEncryptionDictionary.h"
 #include "security/RC4.h"
 
 namespace vellumtag::test {
@@ -25,9 +26,19 @@ std::span<const std::uint8_t> bytesOf(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t *>(text.data()), text.size()};
 }
 
-std::string md5(std::string_view data) {
-    const MD5::Digest digest = MD5::digest(bytesOf(data));
+std::string digestOf(CryptoProvider::Hash hash, std::string_view data) {
+    const CryptoProvider::Bytes digest = CryptoProvider::digest(hash, {bytesOf(data)});
     return std::string(digest.begin(), digest.end());
+}
+
+std::string md5(std::string_view data) { return digestOf(CryptoProvider::Hash::MD5, data); }
+
+// AES-CBC in place over whole blocks; throws when the provider refuses.
+std::string aesCbc(std::string data, std::string_view key, std::string_view iv) {
+    std::span<std::uint8_t> bytes(reinterpret_cast<std::uint8_t *>(data.data()), data.size());
+    if (!CryptoProvider::aesCbcEncrypt(bytesOf(key), bytesOf(iv), bytes))
+        throw std::runtime_error("AES encryption failed");
+    return data;
 }
 
 std::string rc4(std::string data, std::string_view key) {
@@ -199,9 +210,9 @@ Token nextToken(std::string_view body, std::size_t at) {
     return {Token::Kind::Other, at, end, std::string(body.substr(at, end - at))};
 }
 
-// The body with every string RC4-encrypted under the key and written in hexadecimal; what
-// follows a "stream" keyword is left as it is.
-std::string encryptStrings(std::string_view body, std::string_view key) {
+// The body with every string encrypted and written in hexadecimal; what follows a "stream"
+// keyword is left as it is.
+template <class Encrypt> std::string encryptStrings(std::string_view body, Encrypt encrypt) {
     std::string out;
     std::size_t copied = 0;
     for (Token token = nextToken(body, 0); token.kind != Token::Kind::End;
@@ -211,7 +222,7 @@ std::string encryptStrings(std::string_view body, std::string_view key) {
         if (token.kind != Token::Kind::String)
             continue;
         out.append(body.substr(copied, token.begin - copied));
-        out += '<' + hex(rc4(token.text, key)) + '>';
+        out += '<' + hex(encrypt(token.text)) + '>';
         copied = token.end;
     }
     out.append(body.substr(copied));
@@ -242,7 +253,7 @@ std::string littleEndian(std::uint32_t value) {
     return out;
 }
 
-// ISO 32000-1, 7.6.3.4, Algorithm 3: /O from the owner password and the empty user password.
+// ISO 32000-1, 7.6.3.4, Algorithm 3: /O from the owner and user passwords.
 std::string ownerEntry(const PdfEncryption &encryption, std::size_t keyBytes) {
     std::string digest = md5(padded(encryption.ownerPassword));
     if (encryption.revision >= 3) {
@@ -250,7 +261,7 @@ std::string ownerEntry(const PdfEncryption &encryption, std::size_t keyBytes) {
             digest = md5(digest);
     }
     const std::string key = digest.substr(0, keyBytes);
-    std::string owner = rc4(padded(""), key);
+    std::string owner = rc4(padded(encryption.userPassword), key);
     if (encryption.revision >= 3) {
         for (unsigned i = 1; i <= 19; ++i)
             owner = rc4(owner, xorEach(key, i));
@@ -258,11 +269,14 @@ std::string ownerEntry(const PdfEncryption &encryption, std::size_t keyBytes) {
     return owner;
 }
 
-// ISO 32000-1, 7.6.3.3, Algorithm 2, with the empty user password.
+// ISO 32000-1, 7.6.3.3, Algorithm 2, with the user password.
 std::string fileKey(const PdfEncryption &encryption, std::string_view owner, std::size_t keyBytes) {
-    std::string digest =
-        md5(padded("") + std::string(owner) +
-            littleEndian(static_cast<std::uint32_t>(encryption.permissions)) + encryption.id);
+    std::string input = padded(encryption.userPassword) + std::string(owner) +
+                        littleEndian(static_cast<std::uint32_t>(encryption.permissions)) +
+                        encryption.id;
+    if (encryption.revision >= 4 && !encryption.encryptMetadata)
+        input += std::string(4, '\xFF');
+    std::string digest = md5(input);
     if (encryption.revision >= 3) {
         for (int i = 0; i < 50; ++i)
             digest = md5(digest.substr(0, keyBytes));
@@ -270,7 +284,7 @@ std::string fileKey(const PdfEncryption &encryption, std::string_view owner, std
     return digest.substr(0, keyBytes);
 }
 
-// ISO 32000-1, 7.6.3.4, Algorithms 4 (revision 2) and 5 (revision 3).
+// ISO 32000-1, 7.6.3.4, Algorithms 4 (revision 2) and 5 (revisions 3 and 4).
 std::string userEntry(const PdfEncryption &encryption, std::string_view key) {
     if (encryption.revision == 2)
         return rc4(std::string(kPadding), key);
@@ -278,6 +292,36 @@ std::string userEntry(const PdfEncryption &encryption, std::string_view key) {
     for (unsigned i = 1; i <= 19; ++i)
         entry = rc4(entry, xorEach(key, i));
     return entry + std::string(16, '\0'); // only the first 16 bytes are defined
+}
+
+// The hash of revisions 5 and 6 (ISO 32000-2, 7.6.4.3.3 and 7.6.4.3.4): the reader's own.
+std::string passwordHash(int revision, std::string_view password, std::string_view salt,
+                         std::string_view userKey) {
+    const Bytes hash = PDFEncryptionDictionary::passwordHash(revision, bytesOf(password),
+                                                             bytesOf(salt), bytesOf(userKey));
+    return std::string(hash.begin(), hash.end());
+}
+
+// ISO 32000-2, 7.6.4.4, Algorithms 8, 9 and 10: /U, /UE, /O, /OE and /Perms of an AES-256
+// file key, with salts that are fixed rather than random, so that files are reproducible.
+std::string aes256Entries(const PdfEncryption &encryption, const std::string &key) {
+    const std::string zeros(16, '\0');
+    const auto entryPair = [&](std::string_view password, std::string_view salts,
+                               std::string_view userKey) {
+        const std::string hash =
+            passwordHash(encryption.revision, password, salts.substr(0, 8), userKey);
+        const std::string intermediate =
+            passwordHash(encryption.revision, password, salts.substr(8, 8), userKey);
+        return std::pair(hash + std::string(salts), aesCbc(key, intermediate, zeros));
+    };
+    const auto [u, ue] = entryPair(encryption.userPassword, "uvsaltukeysalt01", "");
+    const auto [o, oe] = entryPair(encryption.ownerPassword, "ovsaltokeysalt01", u);
+    std::string perms = littleEndian(static_cast<std::uint32_t>(encryption.permissions)) +
+                        std::string(4, '\xFF') + (encryption.encryptMetadata ? "T" : "F") + "adb" +
+                        "0123";
+    perms = aesCbc(perms, key, zeros);
+    return "/U <" + hex(u) + "> /UE <" + hex(ue) + "> /O <" + hex(o) + "> /OE <" + hex(oe) +
+           "> /Perms <" + hex(perms) + ">";
 }
 
 // The bytes needed to hold the value in a cross-reference stream field, at least one.
@@ -341,7 +385,9 @@ PdfBuilder &PdfBuilder::object(std::uint32_t number, std::uint16_t generation,
                                std::string_view body) {
     if (!_security)
         return put(number, generation, body);
-    return put(number, generation, encryptStrings(body, objectKey(number, generation)));
+    const std::string key = objectKey(number, generation);
+    return put(number, generation,
+               encryptStrings(body, [&](std::string text) { return encrypted(text, key); }));
 }
 
 std::string PdfBuilder::streamBody(std::uint32_t number, std::uint16_t generation,
@@ -349,11 +395,29 @@ std::string PdfBuilder::streamBody(std::uint32_t number, std::uint16_t generatio
     std::string head(dictionary);
     if (_security) {
         const std::string key = objectKey(number, generation);
-        head = encryptStrings(dictionary, key);
+        head = encryptStrings(dictionary, [&](std::string text) { return encrypted(text, key); });
         if (_security->encryptMetadata || !isMetadataStream(dictionary))
-            data = rc4(std::move(data), key);
+            data = encrypted(std::move(data), key);
+    }
+    // AES data change length: /Length is written after encryption.
+    const std::string length = "/Length " + std::to_string(data.size());
+    if (_security && _security->cipher != PdfEncryption::Cipher::RC4) {
+        const std::size_t at = head.find("/Length ");
+        if (at != std::string::npos)
+            head.replace(at, head.find_first_of(" >/", at + 8) - at, length);
     }
     return head + "\nstream\n" + data + "\nendstream";
+}
+
+std::string PdfBuilder::encrypted(std::string bytes, const std::string &key) const {
+    if (_security->cipher == PdfEncryption::Cipher::RC4)
+        return rc4(std::move(bytes), key);
+    // An initialisation vector of its own for every text, made from it, so that files are
+    // reproducible.
+    const std::string iv = md5(key + bytes);
+    const std::size_t pad = 16 - bytes.size() % 16;
+    bytes.append(pad, static_cast<char>(pad));
+    return iv + aesCbc(std::move(bytes), key, iv);
 }
 
 PdfBuilder &PdfBuilder::stream(std::uint32_t number, const std::string &dictionary,
@@ -398,33 +462,63 @@ PdfBuilder::objectStream(std::uint32_t number,
 }
 
 PdfBuilder &PdfBuilder::encrypt(const PdfEncryption &encryption) {
-    if (encryption.revision != 2 && encryption.revision != 3)
-        throw std::invalid_argument("only revisions 2 and 3 are written");
-    const unsigned bits = encryption.revision == 2 ? 40 : encryption.keyBits;
-    if (bits % 8 != 0 || bits < 40 || bits > 128)
-        throw std::invalid_argument("RC4 keys are 40 to 128 bits, in bytes");
-    const std::string owner = ownerEntry(encryption, bits / 8);
-    const std::string key = fileKey(encryption, owner, bits / 8);
-    put(encryption.objectNumber, 0,
-        dictionary({"/Filter /Standard", encryption.revision == 2 ? "/V 1 /R 2" : "/V 2 /R 3",
-                    "/Length " + std::to_string(bits), "/O <" + hex(owner) + ">",
-                    "/U <" + hex(userEntry(encryption, key)) + ">",
-                    "/P " + std::to_string(encryption.permissions),
-                    encryption.encryptMetadata ? "" : "/EncryptMetadata false"}));
-    const std::string id = "<" + hex(encryption.id) + ">";
+    using Cipher = PdfEncryption::Cipher;
+    const int r = encryption.revision;
+    const bool fits = encryption.cipher == Cipher::RC4      ? r >= 2 && r <= 4
+                      : encryption.cipher == Cipher::AES128 ? r == 4
+                                                            : r == 5 || r == 6;
+    if (!fits)
+        throw std::invalid_argument("the revision does not fit the cipher");
+    // ISO 32000-1, 7.6.1, table 20: /EncryptMetadata means something from /V 4 on.
+    if (!encryption.encryptMetadata && r < 4)
+        throw std::invalid_argument("/EncryptMetadata false needs revision 4 or later");
+    const std::string idEntry = "<" + hex(encryption.id) + ">";
+    const std::string permissions = "/P " + std::to_string(encryption.permissions);
+    const std::string metadata = encryption.encryptMetadata ? "" : "/EncryptMetadata false";
+    std::string key, entries;
+    if (encryption.cipher == Cipher::AES256) {
+        key = md5("file key one") + md5("file key two");
+        entries = join({"/Filter /Standard /V 5", "/R " + std::to_string(r), "/Length 256",
+                        "/CF << /StdCF << /AuthEvent /DocOpen /CFM /AESV3 /Length 32 >> >>",
+                        "/StmF /StdCF /StrF /StdCF", aes256Entries(encryption, key), permissions,
+                        metadata});
+    } else {
+        const unsigned bits = r == 2                                ? 40
+                              : encryption.cipher == Cipher::AES128 ? 128
+                                                                    : encryption.keyBits;
+        if (bits % 8 != 0 || bits < 40 || bits > 128)
+            throw std::invalid_argument("RC4 keys are 40 to 128 bits, in bytes");
+        const std::string owner = ownerEntry(encryption, bits / 8);
+        key = fileKey(encryption, owner, bits / 8);
+        const std::string filters =
+            r < 4 ? ""
+                  : "/CF << /StdCF << /AuthEvent /DocOpen /CFM /" +
+                        std::string(encryption.cipher == Cipher::AES128 ? "AESV2" : "V2") +
+                        " /Length 16 >> >> /StmF /StdCF /StrF /StdCF";
+        const std::string version = r == 2 ? "/V 1 /R 2" : r == 3 ? "/V 2 /R 3" : "/V 4 /R 4";
+        entries = join({"/Filter /Standard", version, "/Length " + std::to_string(bits), filters,
+                        "/O <" + hex(owner) + ">", "/U <" + hex(userEntry(encryption, key)) + ">",
+                        permissions, metadata});
+    }
+    put(encryption.objectNumber, 0, "<< " + entries + " >>");
     _security = Security{key, encryption.encryptMetadata,
-                         "/Encrypt " + std::to_string(encryption.objectNumber) + " 0 R /ID [" + id +
-                             " " + id + "]"};
+                         "/Encrypt " + std::to_string(encryption.objectNumber) + " 0 R /ID [" +
+                             idEntry + " " + idEntry + "]",
+                         encryption.cipher};
     return *this;
 }
 
-// ISO 32000-1, 7.6.2, Algorithm 1.
+// ISO 32000-1, 7.6.2, Algorithm 1; ISO 32000-2, 7.6.3.3, Algorithm 1.A for AES-256.
 std::string PdfBuilder::objectKey(std::uint32_t number, std::uint16_t generation) const {
+    if (_security->cipher == PdfEncryption::Cipher::AES256)
+        return _security->fileKey;
     std::string suffix;
     for (int i = 0; i < 3; ++i)
         suffix += static_cast<char>((number >> (8 * i)) & 0xFF);
     suffix += static_cast<char>(generation & 0xFF);
     suffix += static_cast<char>(generation >> 8);
+    if (_security->cipher == PdfEncryption::Cipher::AES128)
+        suffix += "sAlT";
     return md5(_security->fileKey + suffix)
         .substr(0, std::min<std::size_t>(_security->fileKey.size() + 5, 16));
 }

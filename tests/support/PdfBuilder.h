@@ -28,12 +28,16 @@ struct PdfXrefStream {
     bool index = false; // /Index even where the default [0 /Size] would do
 };
 
-// RC4 encryption by the Standard security handler (ISO 32000-1, 7.6.3) with an empty user
-// password.
+// Encryption by the Standard security handler (ISO 32000-1, 7.6.3; ISO 32000-2, 7.6.4).
 struct PdfEncryption {
+    enum class Cipher { RC4, AES128, AES256 };
     std::uint32_t objectNumber = 0; // of the /Encrypt dictionary
-    int revision = 3;               // 2 (40-bit keys, /V 1) or 3 (40 to 128-bit, /V 2)
-    unsigned keyBits = 128;         // a multiple of 8; revision 2 always uses 40
+    // RC4: revision 2 (40-bit keys, /V 1), 3 (40 to 128-bit, /V 2) or 4 (a /V2 crypt filter,
+    // /V 4). AES128: revision 4 (/AESV2, /V 4). AES256: revision 5 or 6 (/AESV3, /V 5).
+    Cipher cipher = Cipher::RC4;
+    int revision = 3;
+    unsigned keyBits = 128; // RC4: a multiple of 8; revision 2 always uses 40
+    std::string userPassword = "";
     std::string ownerPassword = "owner";
     std::int32_t permissions = -4;
     bool encryptMetadata = true; // false: /EncryptMetadata false, /Type /Metadata streams clear
@@ -46,7 +50,7 @@ struct PdfEncryption {
 // previous one and pointing back to it with /Prev, so that later sections are incremental
 // updates (ISO 32000-1, 7.5.6). The first section also lists the free object 0; entries come
 // in subsections of consecutive numbers; /Size is one more than the highest number so far.
-// After encrypt(), every literal or hexadecimal string of what follows is RC4-encrypted and
+// After encrypt(), every literal or hexadecimal string of what follows is encrypted and
 // written in hexadecimal (in an object() body, up to a "stream" keyword), and so is stream
 // data. Runs of zero bytes (holes) cost no memory, and no disk space in write().
 class PdfBuilder {
@@ -116,6 +120,7 @@ private:
         std::string fileKey;
         bool encryptMetadata;
         std::string trailerEntries;
+        PdfEncryption::Cipher cipher;
     };
 
     PdfBuilder &append(std::string_view bytes);
@@ -126,6 +131,9 @@ private:
     std::string streamBody(std::uint32_t number, std::uint16_t generation,
                            std::string_view dictionary, std::string data) const;
     std::string objectKey(std::uint32_t number, std::uint16_t generation) const;
+    // The bytes encrypted with an object's key: RC4, or AES-CBC with its initialisation vector
+    // in front and PKCS #7 padding.
+    std::string encrypted(std::string bytes, const std::string &key) const;
     // "<< /Size ..." with the entries, /Prev and the security entries between the parts.
     std::string trailer(std::string_view before, std::string_view entries,
                         std::string_view after) const;
