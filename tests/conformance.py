@@ -4,9 +4,10 @@
 The corpus is every PDF (and gzipped PDF) that the documentation packages of CORPUS_PACKAGES
 in scripts/lib.sh install, one path per distinct content. Each file is made into the variants
 of VARIANTS that choose it: as shipped; rewritten by qpdf with classic cross-reference tables,
-or with object streams and a cross-reference stream; encrypted with RC4 by qpdf (revisions 2
-and 3, with and without object streams) and by pdftk; encrypted in ways the reader refuses
-(AES-128, AES-256, a user password). Each file is read by qpdf (trailer, /Info, catalog, page
+or with object streams and a cross-reference stream; encrypted by qpdf with RC4 (revisions 2,
+3 and 4), AES-128 and AES-256 (revisions 5 and 6), with and without object streams and clear
+metadata, and by pdftk (RC4 and AES-128), all with the empty user password; and encrypted with
+a user password, which the reader must refuse, for every revision. Each file is read by qpdf (trailer, /Info, catalog, page
 tree root, XMP packet, page count; decrypted where encrypted) and by the reader (metadata_dump,
 one process per variant), and nine keys are compared: the eight of INFO_KEYS and PageCount.
 
@@ -91,6 +92,19 @@ def pdftk(*options):
 
 RC4_40 = ("--allow-weak-crypto", "--encrypt", "", "owner", "40", "--")
 RC4_128 = ("--allow-weak-crypto", "--encrypt", "", "owner", "128", "--use-aes=n", "--")
+
+
+def encrypt(*options, user=""):
+    """qpdf's options for the Standard security handler with the empty (or another) user
+    password; options go before the "--" that ends them."""
+    return ("--allow-weak-crypto", "--encrypt", user, "owner", *options, "--")
+
+
+AES_128 = ("128", "--use-aes=y")
+AES_256 = ("256",)
+AES_256_R5 = ("256", "--force-R5")
+RC4_V4 = ("128", "--use-aes=n", "--force-V4")
+CLEAR = "--cleartext-metadata"
 CLASSIC, OBJECT_STREAMS = "--object-streams=disable", "--object-streams=generate"
 EVERY_OTHER, THE_OTHERS = slice(0, None, 2), slice(1, None, 2)
 
@@ -147,14 +161,45 @@ VARIANTS = [
             encryption="R2 RC4", same_as="classic"),
     Variant("pdftk-128", pdftk("encrypt_128bit", "owner_pw", "owner"), slice(40, 80),
             encryption="R3 RC4", same_as="classic"),
-    # Not read: 106 and its message.
-    Variant("aes-128", qpdf("--encrypt", "", "owner", "128", "--use-aes=y", "--"),
-            slice(80, 90), 106, "R4 AESv2"),
-    Variant("aes-256", qpdf("--encrypt", "", "owner", "256", "--"), slice(90, 100), 106,
-            "R6 AESv3"),
+    # AES-128 (/V 4, AESV2) and AES-256 (/V 5, revision 6 and 5) and RC4 through a crypt
+    # filter (/V 4), with the empty user password: halves of the corpus with and without
+    # object streams, and smaller shares for the rarer kinds.
+    Variant("aes-128", qpdf(*encrypt(*AES_128), CLASSIC), EVERY_OTHER, encryption="R4 AESv2",
+            same_as="classic"),
+    Variant("aes-128-objstm", qpdf(*encrypt(*AES_128), OBJECT_STREAMS), THE_OTHERS,
+            encryption="R4 AESv2", same_as="objstm"),
+    Variant("aes-256", qpdf(*encrypt(*AES_256), CLASSIC), THE_OTHERS, encryption="R6 AESv3",
+            same_as="classic"),
+    Variant("aes-256-objstm", qpdf(*encrypt(*AES_256), OBJECT_STREAMS), EVERY_OTHER,
+            encryption="R6 AESv3", same_as="objstm"),
+    Variant("aes-256-r5", qpdf(*encrypt(*AES_256_R5), OBJECT_STREAMS), slice(110, 170),
+            encryption="R5 AESv3", same_as="objstm"),
+    Variant("rc4-v4", qpdf(*encrypt(*RC4_V4), CLASSIC), slice(170, 230), encryption="R4 RC4",
+            same_as="classic"),
+    # The same with /EncryptMetadata false: the XMP stream clear, the strings encrypted.
+    Variant("aes-128-clear", qpdf(*encrypt(*AES_128, CLEAR), CLASSIC), slice(230, 270),
+            encryption="R4 AESv2", same_as="classic"),
+    Variant("aes-256-clear", qpdf(*encrypt(*AES_256, CLEAR), OBJECT_STREAMS), slice(270, 310),
+            encryption="R6 AESv3", same_as="objstm"),
+    Variant("aes-256-r5-clear", qpdf(*encrypt(*AES_256_R5, CLEAR), CLASSIC), slice(310, 350),
+            encryption="R5 AESv3", same_as="classic"),
+    Variant("rc4-v4-clear", qpdf(*encrypt(*RC4_V4, CLEAR), OBJECT_STREAMS), slice(350, 390),
+            encryption="R4 RC4", same_as="objstm"),
+    Variant("pdftk-aes", pdftk("encrypt_aes128", "owner_pw", "owner"), slice(120, 160),
+            encryption="R4 AESv2", same_as="classic"),
+    # Not read: 106 and its message, whatever the revision, when the user password is not
+    # empty.
     Variant("user-password", qpdf("--allow-weak-crypto", "--encrypt", "user", "owner", "128",
                                   "--use-aes=n", "--"), slice(100, 110), 106,
             "R3 RC4, user password needed"),
+    Variant("user-password-r2", qpdf(*encrypt("40", user="user")), slice(0, 10), 106,
+            "R2 RC4, user password needed"),
+    Variant("user-password-aes-128", qpdf(*encrypt(*AES_128, user="user")), slice(10, 20), 106,
+            "R4 AESv2, user password needed"),
+    Variant("user-password-r5", qpdf(*encrypt(*AES_256_R5, user="user")), slice(20, 30), 106,
+            "R5 AESv3, user password needed"),
+    Variant("user-password-r6", qpdf(*encrypt(*AES_256, user="user")), slice(30, 40), 106,
+            "R6 AESv3, user password needed"),
 ]
 
 
