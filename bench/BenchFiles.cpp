@@ -148,13 +148,20 @@ std::string trailerEntries(bool withId = true) {
 std::uint32_t writeDocument(const std::filesystem::path &path, std::uint32_t pages, Form form) {
     const std::uint32_t objects = contentObject(pages, pages - 1) + 1;
     PdfBuilder pdf("1.5");
+    using Cipher = test::PdfEncryption::Cipher;
+    const bool encrypted = form == Form::Rc4ClassicTable || form == Form::Aes128ClassicTable ||
+                           form == Form::Aes256ClassicTable;
     if (form == Form::Rc4ClassicTable)
         pdf.encrypt({.objectNumber = objects, .revision = 3, .keyBits = 128});
+    else if (form == Form::Aes128ClassicTable)
+        pdf.encrypt({.objectNumber = objects, .cipher = Cipher::AES128, .revision = 4});
+    else if (form == Form::Aes256ClassicTable)
+        pdf.encrypt({.objectNumber = objects, .cipher = Cipher::AES256, .revision = 6});
     const std::uint32_t next = writeObjects(pdf, pages, form == Form::ObjectStreams);
     if (form == Form::ObjectStreams)
         pdf.xrefStream(next, trailerEntries(), {.predictor = true});
     else
-        pdf.xrefTable(trailerEntries(form != Form::Rc4ClassicTable));
+        pdf.xrefTable(trailerEntries(!encrypted));
     save(pdf, path);
     return objects;
 }

@@ -14,10 +14,12 @@ inline constexpr std::string_view kTitle = "Vellumtag benchmark document";
 
 // How a document's objects and cross-reference data are stored.
 enum class Form {
-    ClassicTable,    // every object in the file, one cross-reference table
-    ObjectStreams,   // the objects that are not streams in object streams of up to 100, as qpdf
-                     // --object-streams=generate stores them, and a cross-reference stream
-    Rc4ClassicTable, // the classic table form, RC4-encrypted with a 128-bit key (revision 3)
+    ClassicTable,       // every object in the file, one cross-reference table
+    ObjectStreams,      // the objects that are not streams in object streams of up to 100, as qpdf
+                        // --object-streams=generate stores them, and a cross-reference stream
+    Rc4ClassicTable,    // the classic table form, RC4-encrypted with a 128-bit key (revision 3)
+    Aes128ClassicTable, // the same, AES-128-encrypted (revision 4)
+    Aes256ClassicTable, // the same, AES-256-encrypted (revision 6)
 };
 
 // A document of the given form: catalog, page tree of `pages` pages in groups of ten,

@@ -1,9 +1,10 @@
 // In-process load times of the reader (PDFDocument::load, file mapping included) on generated
 // files that stand for the shapes it meets: a classic cross-reference table of a few thousand
-// objects, the same document with object streams and a cross-reference stream and as an
-// RC4-encrypted copy, a long chain of incremental updates, and one big stream beside a small
-// document at 1 MiB, 1 GiB and 3 GiB, whose load times should not grow with the size: the big
-// files are sparse, so they cost no disk space. All are written by the PdfBuilder of the tests.
+// objects, the same document with object streams and a cross-reference stream and as RC4,
+// AES-128 and AES-256 encrypted copies, a long chain of incremental updates, and one big stream
+// beside a small document at 1 MiB, 1 GiB and 3 GiB, whose load times should not grow with the
+// size: the big files are sparse, so they cost no disk space. All are written by the PdfBuilder of
+// the tests.
 //
 // The files are written into a fresh temporary folder, removed at the end. Usage:
 //
@@ -92,6 +93,10 @@ int main(int argc, char **argv) {
         vellumtag::bench::writeDocument(xrefStream, kPages, Form::ObjectStreams);
         const fs::path rc4 = folder.path / "rc4.pdf";
         vellumtag::bench::writeDocument(rc4, kPages, Form::Rc4ClassicTable);
+        const fs::path aes128 = folder.path / "aes128.pdf";
+        vellumtag::bench::writeDocument(aes128, kPages, Form::Aes128ClassicTable);
+        const fs::path aes256 = folder.path / "aes256.pdf";
+        vellumtag::bench::writeDocument(aes256, kPages, Form::Aes256ClassicTable);
         const fs::path chain = folder.path / "incremental.pdf";
         vellumtag::bench::writeIncremental(chain, kChainPages, kChainUpdates,
                                            kChainObjectsPerUpdate);
@@ -109,6 +114,8 @@ int main(int argc, char **argv) {
         benchmark::RegisterBenchmark("load/xref_stream_object_streams", loadFile, xrefStream,
                                      pages);
         benchmark::RegisterBenchmark("load/rc4_128_classic_table", loadFile, rc4, pages);
+        benchmark::RegisterBenchmark("load/aes_128_classic_table", loadFile, aes128, pages);
+        benchmark::RegisterBenchmark("load/aes_256_r6_classic_table", loadFile, aes256, pages);
         const std::string chainName =
             "load/incremental_chain_" + std::to_string(kChainUpdates + 1) + "_sections";
         benchmark::RegisterBenchmark(chainName.c_str(), loadFile, chain,

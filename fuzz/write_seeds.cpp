@@ -4,7 +4,8 @@
 //
 //   document     whole files: a classic table, incremental updates, cross-reference streams
 //                with and without compression and predictor, object streams, RC4 revisions
-//                2 and 3; and each damaged as files are in the wild, for the recovery scan
+//                2 and 3, AES-128 and AES-256 (revisions 5 and 6); and each damaged as files
+//                are in the wild, for the recovery scan
 //   xref_stream  each file from its last startxref offset on
 //   dictionary   the dictionaries of each file (not those inside stream data)
 #include <array>
@@ -156,6 +157,20 @@ std::vector<PdfBuilder> documents() {
 
     writeDocument(add("1.5").encrypt({.objectNumber = 9, .revision = 3}), true);
     out.back().xrefStream(8, trailer, {.predictor = true});
+
+    // AES-128 through a crypt filter, and AES-256 by revisions 6 and 5, the XMP left clear.
+    using Cipher = vellumtag::test::PdfEncryption::Cipher;
+    writeDocument(add("1.6").encrypt({.objectNumber = 9, .cipher = Cipher::AES128, .revision = 4}),
+                  false);
+    out.back().xrefTable(trailer);
+    writeDocument(add("1.7").encrypt({.objectNumber = 9, .cipher = Cipher::AES256, .revision = 6}),
+                  true);
+    out.back().xrefStream(8, trailer, {.predictor = true});
+    writeDocument(
+        add("1.7").encrypt(
+            {.objectNumber = 9, .cipher = Cipher::AES256, .revision = 5, .encryptMetadata = false}),
+        false);
+    out.back().xrefTable(trailer);
     return out;
 }
 
