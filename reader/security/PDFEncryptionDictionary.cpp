@@ -159,9 +159,11 @@ PDFResult PDFEncryptionDictionary::setUp() {
         // 7.6.3.4: the empty string as the user password, and then as the owner password,
         // which gives the user password.
         Bytes key = fileKeyFor(kPadding);
-        if (!userKeyMatches(key))
-            key = fileKeyFor(userPasswordFromOwner());
         _ready = userKeyMatches(key);
+        if (!_ready) {
+            key = fileKeyFor(userPasswordFromOwner());
+            _ready = userKeyMatches(key);
+        }
         if (_ready)
             _fileKey = std::move(key);
     }
