@@ -1,11 +1,14 @@
-// XMP extraction: UTF-8 decoding and the element search for every key of the table.
+// XMP extraction: the XML reading of a packet, the UTF-8 decoding, and the text search that
+// reads packets which are not well-formed, for every key of the table.
 #include <cstddef>
 #include <cstdint>
 
 #include "metadata/PDFInfoObject.h"
+#include "metadata/XmpPacket.h"
 #include "syntax/TextEncoding.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    static_cast<void>(vellumtag::XmpPacket::read({data, size}));
     const std::u16string packet = vellumtag::decodeUtf8({data, size});
     for (const auto *name :
          {u"dc:title", u"dc:creator", u"dc:description", u"pdf:Keywords", u"pdf:Producer",

@@ -8,6 +8,8 @@
 //                are in the wild, for the recovery scan
 //   xref_stream  each file from its last startxref offset on
 //   dictionary   the dictionaries of each file (not those inside stream data)
+//   xmp          packets in the shapes the XML reading meets: element and attribute forms,
+//                rdf:Alt, rdf:Seq and rdf:Bag, other prefixes, entities, a document type
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -192,6 +194,22 @@ std::vector<std::string> damaged(const std::string &file) {
     return out;
 }
 
+const char *const kXmpPackets[] = {
+    "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>"
+    "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
+    "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description rdf:about=\"\" "
+    "xmlns:pdf=\"http://ns.adobe.com/pdf/1.3/\" xmlns:xap=\"http://ns.adobe.com/xap/1.0/\" "
+    "pdf:Producer=\"Attr &amp; form\" xap:CreateDate=\"2024-01-05T12:00:00Z\"/>"
+    "<rdf:Description rdf:about=\"\" xmlns:d=\"http://purl.org/dc/elements/1.1/\">"
+    "<d:title><rdf:Alt><rdf:li xml:lang=\"de\">Titel</rdf:li><rdf:li xml:lang=\"x-default\">"
+    "Title &#x2122;</rdf:li></rdf:Alt></d:title><d:creator><rdf:Seq><rdf:li>Alice</rdf:li>"
+    "<rdf:li>Bob</rdf:li></rdf:Seq></d:creator><d:subject><rdf:Bag><rdf:li>a</rdf:li>"
+    "</rdf:Bag></d:subject></rdf:Description></rdf:RDF></x:xmpmeta><?xpacket end=\"w\"?>",
+    "<!DOCTYPE x [<!ENTITY a \"aa\">]><x:xmpmeta><rdf:RDF><rdf:Description><dc:title>&a;"
+    "<![CDATA[<raw>]]></dc:title><pdf:Keywords>k</pdf:Keywords></rdf:Description></rdf:RDF>"
+    "</x:xmpmeta>",
+};
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -212,6 +230,8 @@ int main(int argc, char **argv) {
         for (const std::string &broken : damaged(file))
             written &= put(out / "document", broken);
     }
+    for (const char *packet : kXmpPackets)
+        written &= put(out / "xmp", packet);
     if (!written) {
         std::fprintf(stderr, "write_seeds: cannot write into %s\n", out.string().c_str());
         return 1;

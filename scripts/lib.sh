@@ -4,8 +4,9 @@
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 JOBS=${JOBS:-2}
 
-# Packages every build needs: nettle is the cryptography of the Linux builds.
-BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev zlib1g-dev nettle-dev)
+# Packages every build needs: nettle is the cryptography of the Linux builds, pugixml reads
+# XMP.
+BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev zlib1g-dev nettle-dev libpugixml-dev)
 
 # The windows preset: the mingw-w64 cross compiler and its zlib, googletest's sources (built
 # with that compiler), Wine to run the tests, zip for scripts/package-windows. Wine's bcrypt.dll
@@ -58,6 +59,40 @@ ensure_packages() {
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq >&2
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
         --no-install-recommends "${missing[@]}" >&2
+}
+
+# pugixml's sources for the Windows build: the version that Debian packages for Linux, from
+# Debian's source package, unpacked into build/deb-src/pugixml (the windows preset's
+# VELLUMTAG_PUGIXML_SOURCE). apt-get source needs a deb-src entry, which is added once for the
+# release that the machine runs.
+fetch_pugixml_source() {
+    local target="$ROOT/build/deb-src/pugixml"
+    [ -f "$target/src/pugixml.cpp" ] && return 0
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    if [ -z "$(apt-cache showsrc pugixml 2>/dev/null)" ]; then
+        local codename
+        codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+        echo "Adding a deb-src entry for $codename, for pugixml's sources" >&2
+        printf 'Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: %s
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+' \
+            "$codename" | "${sudo[@]}" tee /etc/apt/sources.list.d/vellumtag-deb-src.sources >/dev/null
+        "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq >&2
+    fi
+    local download="$ROOT/build/deb-src/download"
+    rm -rf "$download" "$target"
+    mkdir -p "$download"
+    # The source of the version apt would install as libpugixml-dev.
+    local version
+    version=$(apt-cache policy libpugixml-dev | sed -n 's/^ *Candidate: //p')
+    (cd "$download" && apt-get source --download-only -qq "pugixml=$version") >&2
+    mkdir -p "$target"
+    tar -xzf "$download"/pugixml_*.orig.tar.gz -C "$target" --strip-components=1
+    [ -f "$target/src/pugixml.cpp" ]
 }
 
 # Configures (first time only) and builds a preset; extra arguments go to the configure step.

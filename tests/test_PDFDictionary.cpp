@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
 #include <sstream>
 #include <string>
@@ -259,44 +260,131 @@ TEST(PDFDictionary, ArbitraryBytesNeverHangOrLeaveTheData) {
     }
 }
 
-TEST(PDFDictionary, StringDecoding) {
+// ISO 32000-1, 7.3.4.2: the escapes of a literal string, octal codes of one to three digits
+// wrapping at 8 bits, a backslash before an end of line joining the lines, an end of line in
+// the string read as one LF, and an unknown escape keeping its byte.
+TEST(PDFDictionary, LiteralStringEscapes_7_3_4_2) {
     struct Case {
         std::string bytes;
-        bool hex, trim;
+        bool trim;
         std::u16string expected;
     };
     const Case cases[] = {
-        {"\\(\\)\\\\\\b\\f\\n\\r\\t", false, false, u"()\\\b\f\n\r\t"},
-        {"\\101\\1011\\12x", false, false, u"AA1\nx"},
-        {"\\0", false, false, std::u16string(1, u'\0')},
-        {"\\8\\9\\19\\777\\999", false, false, u"\x08\x09\x11\xFF\x91"},
-        {"a\\\rb\\\r\nc", false, false, u"ab\nc"},
-        {"a\\\nb\\qc\\", false, false, u"a\\b\\c\\"}, // unknown escapes drop the next byte
-        {" \\n x\f\t\r\n ", false, true, u"x\f"},
-        {" \t x \r\n", false, false, u" \t x \r\n"},
-        {"48 65 6C6C6F", true, false, u"Hello"},
-        {"A B", true, false, u"\u00A0"},
-        {"zz41 4", true, false, u"A"},
-        {"4g1", true, false, u"\x40"},
-        {"aBcD", true, false, u"\u00AB\u00CD"},
-        {"FEFF004100", true, false, u"A"},
-        {"FEFFD83DDE00", true, false, u"\xD83D\xDE00"},
-        {"FFFE4100", true, false, std::u16string(u"\u00FF\u00FEA\0", 4)},
-        {"FE", true, false, u"\u00FE"},
-        {"", true, false, u""}};
+        {"\\(\\)\\\\\\b\\f\\n\\r\\t", false, u"()\\\b\f\n\r\t"},
+        {"\\101\\1011\\12x", false, u"AA1\nx"},
+        {"\\0", false, std::u16string(1, u'\0')},
+        {"\\8\\9\\19\\777\\999", false, u"89\u00019\u00FF999"},
+        {"a\\\rb\\\r\nc\\\nd", false, u"abcd"},
+        {"AutoCAD\\ 2012\\ -\\ English", false, u"AutoCAD 2012 - English"},
+        {"a\\qb\\", false, u"aqb"}, // a backslash that ends the bytes escapes nothing
+        {"a\rb\nc\r\nd\n\re", false, u"a\nb\nc\nd\n\ne"},
+        {"C:\\\\temp\\\\", false, u"C:\\temp\\"},
+        {" \\n x\f\t\r\n ", true, u"x\f"},
+        {" \t x \r\n", false, u" \t x \n"},
+    };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.bytes);
         std::u16string out = u"stale";
-        const PDFResult result = c.hex ? decodeHexString(bytesOf(c.bytes), out)
-                                       : unescapeLiteral(bytesOf(c.bytes), out, c.trim);
-        EXPECT_EQ(result, PDFResult::Ok);
+        EXPECT_EQ(unescapeLiteral(bytesOf(c.bytes), out, c.trim), PDFResult::Ok);
         EXPECT_EQ(out, c.expected);
     }
+}
 
+// ISO 32000-1, 7.9.2.2 and ISO 32000-2, 7.9.2.2: a text string's bytes are UTF-16BE after
+// FE FF, UTF-8 after EF BB BF, UTF-16LE after FF FE (seen in the wild), and PDFDocEncoding
+// otherwise. Hexadecimal strings (7.3.4.3) keep two departures: a final odd digit is dropped,
+// and a non-digit inside a pair counts as 0.
+TEST(PDFDictionary, TextStringEncodings_7_9_2_2) {
+    const std::pair<std::string, std::u16string> cases[] = {
+        {"48 65 6C6C6F", u"Hello"},
+        {"92", u"\u2122"},
+        {"336865696768747392", u"3heights\u2122"},
+        {"85", u"\u2013"},
+        {"8D5768793F8E", u"\u201CWhy?\u201D"},
+        {"A0", u"\u20AC"},
+        {"A B", u"\u20AC"},
+        {"AD7F9F", u"\uFFFD\uFFFD\uFFFD"},
+        {"18191A1B1C1D1E1F", u"\u02D8\u02C7\u02C6\u02D9\u02DD\u02DB\u02DA\u02DC"},
+        {"aBcD", u"\u00AB\u00CD"},
+        {"E9FCDF", u"\u00E9\u00FC\u00DF"},
+        {"zz41 4", u"A"},
+        {"4g1", u"\x40"},
+        {"FEFF004100", u"A"},
+        {"FEFFD83DDE00", u"\xD83D\xDE00"},
+        {"FFFE41004200", u"AB"},
+        {"FFFE4100", u"A"},
+        {"EFBBBFC3A92E", u"\u00E9."},
+        {"EFBBBFE282AC", u"\u20AC"},
+        {"EFBBBFC328", u"\uFFFD("}, // malformed UTF-8 is replaced, not dropped
+        {"EFBBBF", u""},
+        {"FE", u"\u00FE"},
+        {"", u""}};
+    for (const auto &[hex, expected] : cases) {
+        SCOPED_TRACE(hex);
+        std::u16string out = u"stale";
+        EXPECT_EQ(decodeHexString(bytesOf(hex), out), PDFResult::Ok);
+        EXPECT_EQ(out, expected);
+    }
     for (auto [text, expected] : std::vector<std::pair<std::u16string, std::u16string>>{
              {u"", u""}, {u" \r\n\t", u""}, {u"\t a b \n", u"a b"}, {u"\fa\u00A0", u"\fa\u00A0"}}) {
         trimText(text);
         EXPECT_EQ(text, expected);
+    }
+}
+
+// ISO 32000-1, Annex D.2: every code of PDFDocEncoding against the table of the standard. The
+// codes not listed here are those of ISO 8859-1 (and the control codes below 0x18).
+TEST(PDFDictionary, PdfDocEncodingTable_AnnexD) {
+    std::map<std::uint8_t, char16_t> annexD = {
+        {0x18, 0x02D8 /* breve */},
+        {0x19, 0x02C7 /* caron */},
+        {0x1A, 0x02C6 /* circumflex */},
+        {0x1B, 0x02D9 /* dotaccent */},
+        {0x1C, 0x02DD /* hungarumlaut */},
+        {0x1D, 0x02DB /* ogonek */},
+        {0x1E, 0x02DA /* ring */},
+        {0x1F, 0x02DC /* tilde */},
+        {0x7F, 0xFFFD /* undefined */},
+        {0x80, 0x2022 /* bullet */},
+        {0x81, 0x2020 /* dagger */},
+        {0x82, 0x2021 /* daggerdbl */},
+        {0x83, 0x2026 /* ellipsis */},
+        {0x84, 0x2014 /* emdash */},
+        {0x85, 0x2013 /* endash */},
+        {0x86, 0x0192 /* florin */},
+        {0x87, 0x2044 /* fraction */},
+        {0x88, 0x2039 /* guilsinglleft */},
+        {0x89, 0x203A /* guilsinglright */},
+        {0x8A, 0x2212 /* minus */},
+        {0x8B, 0x2030 /* perthousand */},
+        {0x8C, 0x201E /* quotedblbase */},
+        {0x8D, 0x201C /* quotedblleft */},
+        {0x8E, 0x201D /* quotedblright */},
+        {0x8F, 0x2018 /* quoteleft */},
+        {0x90, 0x2019 /* quoteright */},
+        {0x91, 0x201A /* quotesinglbase */},
+        {0x92, 0x2122 /* trademark */},
+        {0x93, 0xFB01 /* fi */},
+        {0x94, 0xFB02 /* fl */},
+        {0x95, 0x0141 /* Lslash */},
+        {0x96, 0x0152 /* OE */},
+        {0x97, 0x0160 /* Scaron */},
+        {0x98, 0x0178 /* Ydieresis */},
+        {0x99, 0x017D /* Zcaron */},
+        {0x9A, 0x0131 /* dotlessi */},
+        {0x9B, 0x0142 /* lslash */},
+        {0x9C, 0x0153 /* oe */},
+        {0x9D, 0x0161 /* scaron */},
+        {0x9E, 0x017E /* zcaron */},
+        {0x9F, 0xFFFD /* undefined */},
+        {0xA0, 0x20AC /* Euro */},
+        {0xAD, 0xFFFD /* undefined */},
+    };
+    for (unsigned code = 0; code < 256; ++code) {
+        const auto byte = static_cast<std::uint8_t>(code);
+        const auto listed = annexD.find(byte);
+        const char16_t expected = listed != annexD.end() ? listed->second : char16_t(code);
+        EXPECT_EQ(pdfDocEncoding(byte), expected) << std::hex << code;
     }
 }
 

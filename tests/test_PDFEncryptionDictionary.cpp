@@ -83,15 +83,6 @@ struct Encrypted {
     PDFEncryptionDictionary enc;
 };
 
-// RC4 over the low byte of every code unit, the high byte kept: how strings read one byte per
-// unit are decrypted.
-std::u16string rc4Text(std::u16string text, const Bytes &key) {
-    RC4 rc4(key);
-    for (char16_t &unit : text)
-        unit = static_cast<char16_t>(unit ^ rc4.next());
-    return text;
-}
-
 PDFDictionary helloInfo() {
     ParserOver hello(readFile("samples/hello.pdf"));
     PDFDictionary d;
@@ -171,19 +162,22 @@ TEST(PDFEncryptionDictionary, UserEntryComparison) {
         Encrypted e(file);
         ASSERT_EQ(e.load(), PDFResult::Ok);
         const PDFDictionary entries = e.enc;
-        const std::u16string u = entries.getString("U", u"");
         const bool r3 = e.enc._r == 3;
-        const auto opens = [&](std::u16string text) {
+        const Bytes raw = entries.getBytes("U");
+        const auto opens = [&](Bytes bytes) {
             PDFDictionary changed = entries;
-            changed.set("U", {std::move(text), false});
+            changed.set("U", {u"", false, std::move(bytes)});
             PDFEncryptionDictionary handler(e.trailer.getString("ID", u""));
             return handler.load(changed) == PDFResult::Ok;
         };
-        EXPECT_TRUE(opens(u)) << file;
-        EXPECT_EQ(opens(u.substr(0, 16)), r3) << file;
-        EXPECT_EQ(opens(u + u'x'), r3) << file;
-        EXPECT_FALSE(opens(std::u16string(u).replace(15, 1, 1, char16_t(u[15] ^ 1)))) << file;
-        EXPECT_FALSE(opens(std::u16string(u).replace(0, 1, 1, char16_t(u[0] | 0x100)))) << file;
+        EXPECT_TRUE(opens(raw)) << file;
+        EXPECT_EQ(opens(Bytes(raw.begin(), raw.begin() + 16)), r3) << file;
+        Bytes longer = raw;
+        longer.push_back('x');
+        EXPECT_EQ(opens(longer), r3) << file;
+        Bytes flipped = raw;
+        flipped[15] ^= 1;
+        EXPECT_FALSE(opens(flipped)) << file;
     }
 }
 
@@ -268,20 +262,32 @@ TEST(PDFEncryptionDictionary, ObjectKey) {
     EXPECT_EQ(aes256.enc.objectKey(9, 3, Method::AES256), aes256.enc._fileKey);
 }
 
-TEST(PDFEncryptionDictionary, DecryptStringsSkipsReferencesAndNumbers) {
+// Only strings are encrypted (ISO 32000-1, 7.6.2): references, numbers and names stay as they
+// are, and a string is decrypted from its bytes and decoded afresh.
+TEST(PDFEncryptionDictionary, DecryptStringsTakesStringsOnly) {
     Encrypted e("encrypted-r2.pdf");
     ASSERT_EQ(e.load(), PDFResult::Ok);
+    const Bytes key = e.enc.objectKey(9, 2, Method::RC4);
+    const auto encrypted = [&](std::string plain) {
+        Bytes bytes(plain.begin(), plain.end());
+        RC4(key).process(bytes);
+        return bytes;
+    };
     PDFDictionary d;
     d.set("Ref", {u"4 0 R", true});
     d.set("Number", {u"+1,2-3.4", false});
-    d.set("Empty", {u"", false});
-    d.set("Text", {u"12a", false});
-    d.set("Wide", {u"\u4150b", false}); // only the low byte of a unit is deciphered
+    d.set("Name", {u"Catalog", false});
+    d.set("Empty", {u"", false, {}});
+    d.set("Text", {u"(whatever it decoded to)", false, encrypted("12a")});
+    d.set("Mark", {u"", false, encrypted("\x92 \xFE\xFF")});
+    d.set("Wide", {u"", false, encrypted("\xFE\xFF\x01\x41")});
     PDFDictionary expected = d;
-    expected.set("Text", {rc4Text(u"12a", e.enc.objectKey(9, 2, Method::RC4))});
-    expected.set("Wide", {rc4Text(u"\u4150b", e.enc.objectKey(9, 2, Method::RC4))});
+    expected.set("Text", {u"12a"});
+    expected.set("Mark", {u"\u2122 \u00FE\u00FF"});
+    expected.set("Wide", {u"\u0141"});
     ASSERT_EQ(e.enc.decryptStrings(d, 9, 2), PDFResult::Ok);
     EXPECT_EQ(d, expected);
+    EXPECT_EQ(d.getBytes("Text"), Bytes({'1', '2', 'a'})) << "the plain bytes are kept";
 }
 
 // AES-CBC with the vector in front and PKCS #7 padding (ISO 32000-1, 7.6.2): a value that is

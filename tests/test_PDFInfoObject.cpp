@@ -16,6 +16,7 @@ std::u16string packet(const char16_t *body) {
            u"</rdf:Description></rdf:RDF></x:xmpmeta>";
 }
 
+// The text search that reads a packet that is not well-formed XML.
 TEST(PDFInfoObject, ExtractNodeText) {
     struct Case {
         const char16_t *body;
@@ -76,6 +77,50 @@ TEST(PDFInfoObject, XmpTextsOfOnlyEmptyParenthesesAreIgnored) {
     }
 }
 
+// A packet is read as XML where it is well-formed, and searched as text where it is not, or
+// where its XML gives nothing, as the reader always did: a broken packet gives what it gave.
+TEST(PDFInfoObject, XmpAsXmlOrElseAsText) {
+    struct Case {
+        const char *what;
+        std::string packet;
+        std::u16string title; // empty: none
+    };
+    const Case cases[] = {
+        {"well-formed",
+         "<x:xmpmeta><rdf:RDF><rdf:Description><dc:title>A &amp; B</dc:title>"
+         "</rdf:Description></rdf:RDF></x:xmpmeta>",
+         u"A & B"},
+        {"not closed", "<x:xmpmeta><rdf:RDF><rdf:Description><dc:title>A &amp; B</dc:title>",
+         u"A &amp; B"},
+        {"a stray ampersand",
+         "<x:xmpmeta><rdf:RDF><rdf:Description><dc:title>A & B</dc:title>"
+         "</rdf:Description></rdf:RDF></x:xmpmeta>",
+         u"A & B"},
+        {"malformed UTF-8, well-formed XML",
+         "<x:xmpmeta><rdf:RDF><rdf:Description><dc:title>Caf\xE9</dc:title>"
+         "</rdf:Description></rdf:RDF></x:xmpmeta>",
+         u"Caf\uFFFD"},
+        {"malformed UTF-8, no rdf:Description", "<dc:title>Caf\xE9 &</dc:title>", u"Caf\uFFFD &"},
+        {"malformed UTF-8, broken XML", "<dc:title>Caf\xE9 &</dc:title><", u"Caf\uFFFD &"},
+    };
+    for (const auto &c : cases) {
+        const std::string pdf = test::PdfBuilder()
+                                    .object(1, "<< /Type /Catalog /Metadata 2 0 R >>")
+                                    .stream(2,
+                                            "<< /Type /Metadata /Subtype /XML /Length " +
+                                                std::to_string(c.packet.size()) + " >>",
+                                            c.packet)
+                                    .build("/Root 1 0 R");
+        PDFDocument document;
+        ASSERT_EQ(document.load(
+                      std::span(reinterpret_cast<const std::uint8_t *>(pdf.data()), pdf.size())),
+                  PDFResult::Ok);
+        EXPECT_EQ(document.values().getString("Title", u""), c.title) << c.what;
+    }
+}
+
+// Malformed UTF-8 is replaced, one U+FFFD for each maximal subpart of a broken sequence
+// (Unicode, 3.9), and decoding goes on.
 TEST(TextEncoding, DecodeUtf8) {
     struct Case {
         std::string bytes;
@@ -87,14 +132,15 @@ TEST(TextEncoding, DecodeUtf8) {
         {"\xEF\xBB\xBFx", u"\uFEFFx"},
         {"\xE6\x97\xA5", u"\u65e5"},
         {"\xF0\x9F\x93\x9A", u"\xD83D\xDCDA"},
-        {"\xC1\x81", u"A"}, // overlong forms pass
-        {"ok \xFF", u""},
-        {"ok \x80", u""},
-        {"\xC3(", u""},
-        {"\xE6\x97", u""},
-        {"\xED\xA0\x80", u""},         // a surrogate
-        {"\xF4\x90\x80\x80", u""},     // beyond U+10FFFF
-        {"\xF8\x88\x80\x80\x80", u""}, // five-byte lead
+        {"\xC1\x81", u"\uFFFD\uFFFD"},           // an overlong form's lead byte is no lead
+        {"\xE0\x80\x81", u"\uFFFD\uFFFD\uFFFD"}, // an overlong three-byte form
+        {"ok \xFF", u"ok \uFFFD"},
+        {"ok \x80 go", u"ok \uFFFD go"},
+        {"\xC3(", u"\uFFFD("},
+        {"\xE6\x97", u"\uFFFD"},
+        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},                     // a surrogate
+        {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},           // beyond U+10FFFF
+        {"\xF8\x88\x80\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"}, // five-byte lead
     };
     for (const auto &c : cases) {
         const auto *data = reinterpret_cast<const std::uint8_t *>(c.bytes.data());

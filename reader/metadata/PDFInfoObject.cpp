@@ -4,6 +4,7 @@
 #include <cassert>
 #include <vector>
 
+#include "metadata/XmpPacket.h"
 #include "syntax/CharacterClass.h"
 #include "syntax/MemorySource.h"
 #include "syntax/PDFNames.h"
@@ -53,8 +54,19 @@ PDFResult PDFInfoObject::extract(ObjectReader &objects) {
         _values.merge(_dictionary);
     } else if (_dictionary.getString(names::kType, u"") == names::kMetadataType &&
                _dictionary.getString(names::kSubtype, u"") == names::kXmlSubtype) {
-        const std::u16string packet =
-            _data.size() <= limits::kMaxXmpPacketBytes ? decodeUtf8(_data) : std::u16string();
+        if (_data.size() > limits::kMaxXmpPacketBytes) {
+            resolveReferences(objects);
+            return PDFResult::Ok;
+        }
+        if (const auto values = XmpPacket::read(_data); values && !values->empty()) {
+            for (const auto &[key, text] : *values)
+                applyXmpText(text, key);
+            resolveReferences(objects);
+            return PDFResult::Ok;
+        }
+        // A packet that is no well-formed XML, or whose XML gives nothing (no rdf:Description,
+        // say), is searched as text, as it always was: it gives what it gave.
+        const std::u16string packet = decodeUtf8(_data);
         // Where each element first starts, found in one pass over the packet instead of one
         // search per element.
         std::array<std::size_t, std::size(kXmpKeys)> tags;
@@ -157,12 +169,17 @@ void PDFInfoObject::resolveReferences(ObjectReader &objects) {
         PDFObject target;
         if (objects.readObject(number, target) != PDFResult::Ok)
             continue;
-        value.text.assign(target._data.begin(), target._data.end());
+        // A direct value is taken as the dictionary parse read it; the data of anything else
+        // (a stream) one byte per unit.
+        if (target._dictionary.empty() && target._value != PDFValue{})
+            value = target._value;
+        else
+            value = PDFValue{std::u16string(target._data.begin(), target._data.end()), false, {}};
         value.isReference = false;
         // A string that is an object of its own is encrypted with that object's key; inside an
         // object stream it was decrypted with the stream.
         const Decryptor *decryptor = objects.context().decryptor;
-        if (decryptor != nullptr && !target._embedded && target._dictionary.empty()) {
+        if (decryptor != nullptr && !target._embedded && value.isString()) {
             PDFDictionary single;
             single.set(std::string(), std::move(value));
             static_cast<void>(

@@ -88,7 +88,7 @@ std::optional<std::uint64_t> PDFPageTree::countLeaves(ObjectReader &objects,
                 text.clear();
                 if (const auto where = dictionary->getReference(names::kKids);
                     where && objects.readObject(*where, array) == PDFResult::Ok)
-                    text.assign(array._data.begin(), array._data.end());
+                    text = array._value.text;
             }
             for (const std::uint32_t kid : references(text)) {
                 if (!seen.insert(kid).second)

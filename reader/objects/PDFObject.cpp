@@ -50,6 +50,7 @@ PDFResult PDFObject::read(const ObjectContext &context, std::uint64_t offset) {
     MemoryParser &parser = context.parser;
     _data.clear();
     _dictionary.clear();
+    _value = PDFValue{};
     if (offset != kAtCursor)
         parser.seek(offset);
 
@@ -214,6 +215,7 @@ PDFResult PDFObject::readEmbedded(const Bytes &objectStream, std::uint64_t offse
                                   std::uint32_t number) {
     _data.clear();
     _dictionary.clear();
+    _value = PDFValue{};
     _objectNumber = number;
     _generation = 0;
     _embedded = true;
@@ -238,6 +240,7 @@ PDFResult PDFObject::readDirectValue(MemoryParser &parser) {
         _data.reserve(value->text.size());
         for (char16_t unit : value->text)
             _data.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+        _value = *value;
     }
     return PDFResult::Ok;
 }

@@ -37,6 +37,8 @@ public:
 
     PDFDictionary _dictionary;
     Bytes _data;
+    // A direct value as the dictionary parse reads one: its text, and a string's bytes.
+    PDFValue _value;
     bool _embedded = false;
     std::uint32_t _objectNumber = UINT32_MAX;
     std::uint32_t _generation = UINT32_MAX;

@@ -38,38 +38,8 @@ std::uint8_t hexByte(std::span<const std::uint8_t> chars) {
     return static_cast<std::uint8_t>(number.toUnsigned(UINT64_MAX));
 }
 
-// Values taken for numbers, and the empty text, are left as stored; an encrypted string rarely
-// looks like one.
-bool isNumberText(const std::u16string &text) {
-    return std::all_of(text.begin(), text.end(), [](char16_t c) {
-        return (c >= u'0' && c <= u'9') || c == u'+' || c == u',' || c == u'-' || c == u'.';
-    });
-}
-
-// XORs the low byte of every code unit; the high byte of a unit stays.
-void cryptText(RC4 &rc4, std::u16string &text) {
-    if (!rc4.hasKey())
-        return;
-    for (char16_t &unit : text)
-        unit = static_cast<char16_t>(unit ^ rc4.next());
-}
-
-// Whether the text, a string read one byte per unit, holds exactly these bytes at its start.
-bool startsWithBytes(std::u16string_view text, std::span<const std::uint8_t> bytes) {
-    return text.size() >= bytes.size() &&
-           std::equal(bytes.begin(), bytes.end(), text.begin(),
-                      [](std::uint8_t byte, char16_t unit) { return unit == byte; });
-}
-
 std::span<const std::uint8_t> firstBytes(const Bytes &bytes, std::size_t count) {
     return std::span(bytes).first(std::min(count, bytes.size()));
-}
-
-// The text of a string whose bytes were decrypted: UTF-16BE after FE FF, else a byte a unit.
-std::u16string plainText(const Bytes &bytes) {
-    std::u16string text;
-    bytesToText(bytes, text);
-    return text;
 }
 
 // /P as the 32 bits it stands for, written signed (-4) or unsigned (4294967292).
@@ -239,24 +209,18 @@ PDFResult PDFEncryptionDictionary::decryptStrings(PDFDictionary &dictionary,
     const RC4 scheduled(_strings == Method::RC4 ? key : Bytes{});
     std::vector<std::string> failed;
     for (auto &[name, value] : dictionary) {
-        if (value.isReference || isNumberText(value.text))
+        // Only strings are encrypted (7.6.2); their bytes as stored are what decrypts, and
+        // the text is decoded again from the plain bytes.
+        if (!value.isString())
             continue;
         if (_strings == Method::RC4) {
             RC4 rc4 = scheduled;
-            cryptText(rc4, value.text);
-            // The stored bytes were decoded one unit each; the plain bytes may be UTF-16BE.
-            if (value.text.size() >= 2 && value.text[0] == 0xFE && value.text[1] == 0xFF)
-                value.text = plainText(Bytes(value.text.begin(), value.text.end()));
+            rc4.process(value.raw);
+        } else if (!aesDecrypt(key, value.raw)) {
+            failed.push_back(name);
             continue;
         }
-        Bytes bytes;
-        bytes.reserve(value.text.size());
-        for (const char16_t unit : value.text)
-            bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-        if (aesDecrypt(key, bytes))
-            value.text = plainText(bytes);
-        else
-            failed.push_back(name);
+        bytesToText(value.raw, value.text);
     }
     for (const std::string &name : failed)
         dictionary.erase(name);
@@ -327,15 +291,15 @@ Bytes PDFEncryptionDictionary::fileKeyFor(std::span<const std::uint8_t> paddedPa
 }
 
 // ISO 32000-1, 7.6.3.4, Algorithms 4 and 5 (revision 2; 3 and 4) with Algorithm 6: /U compared
-// unit by byte, in full for revision 2, its first 16 bytes for the later ones.
+// byte by byte, in full for revision 2, its first 16 bytes for the later ones.
 bool PDFEncryptionDictionary::userKeyMatches(const Bytes &key) const {
     if (key.empty())
         return false;
-    const std::u16string u = getString(names::kU, u"");
+    const Bytes u = getBytes(names::kU);
     if (_r == 2) {
         Bytes expected(kPadding.begin(), kPadding.end());
         RC4(key).process(expected);
-        return u.size() == expected.size() && startsWithBytes(u, expected);
+        return u == expected;
     }
     Bytes x = CryptoProvider::digest(Hash::MD5, {kPadding, firstFileId()});
     RC4(key).process(x);
@@ -345,7 +309,7 @@ bool PDFEncryptionDictionary::userKeyMatches(const Bytes &key) const {
                        [i](std::uint8_t byte) { return static_cast<std::uint8_t>(byte ^ i); });
         RC4(round).process(x);
     }
-    return !x.empty() && startsWithBytes(u, x);
+    return !x.empty() && u.size() >= x.size() && std::equal(x.begin(), x.end(), u.begin());
 }
 
 // ISO 32000-1, 7.6.3.4, Algorithm 7 with Algorithm 3, steps a to d: the user password, padded,

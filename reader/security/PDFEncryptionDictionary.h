@@ -35,8 +35,8 @@ public:
     // stream's own /Crypt filter (7.4.10). 105 for AES data that do not decrypt.
     PDFResult decryptStream(Bytes &bytes, std::uint32_t objectNumber, std::uint32_t generation,
                             const PDFDictionary &stream) const override;
-    // Leaves references and values made only of digits and "+,-." alone (numbers, which are
-    // never encrypted); removes a value that AES cannot decrypt.
+    // Decrypts the strings of the dictionary, whatever their text, and nothing else; removes a
+    // string that AES cannot decrypt.
     PDFResult decryptStrings(PDFDictionary &dictionary, std::uint32_t objectNumber,
                              std::uint32_t generation) const override;
 

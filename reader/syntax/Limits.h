@@ -62,6 +62,10 @@ inline constexpr std::size_t kMaxDocumentStreamBytes = std::size_t{256} << 20;
 // Real packets, thumbnails included, stay far below it; a larger one yields no XMP values.
 inline constexpr std::size_t kMaxXmpPacketBytes = std::size_t{16} << 20;
 
+// Markup ("<") in an XMP packet up to which it is read with the XML parser, whose tree costs
+// some tens of bytes a node; a packet of more is searched as text instead.
+inline constexpr std::size_t kMaxXmpTags = std::size_t{1} << 18;
+
 // First output buffer of an inflate, before it doubles: small enough that a large input does
 // not allocate its twentyfold at once.
 inline constexpr std::size_t kMaxInitialInflateBytes = std::size_t{1} << 20;

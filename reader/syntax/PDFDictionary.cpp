@@ -110,11 +110,13 @@ PDFResult PDFDictionary::parseValueAt(MemoryParser &parser, const std::string &k
     switch (first) {
     case '(':
         parser.readLiteralString(collected);
-        unescapeLiteral(withoutDelimiters(collected), value.text, false);
+        value.raw = unescapeLiteral(withoutDelimiters(collected));
+        bytesToText(value.raw, value.text);
         break;
     case '<':
         parser.readBalanced(collected, '<', '>');
-        decodeHexString(withoutDelimiters(collected), value.text);
+        value.raw = decodeHexString(withoutDelimiters(collected));
+        bytesToText(value.raw, value.text);
         break;
     case '[':
         parser.readArray(collected);
@@ -245,6 +247,8 @@ void PDFDictionary::getUIntArray(std::string_view key, std::vector<std::uint32_t
 Bytes PDFDictionary::getBytes(std::string_view key) const {
     Bytes bytes;
     if (const PDFValue *value = find(key)) {
+        if (value->isString())
+            return value->raw;
         bytes.reserve(value->text.size());
         for (const char16_t unit : value->text)
             bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));

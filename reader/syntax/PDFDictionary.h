@@ -52,7 +52,8 @@ public:
     // Appends the numbers of the text as stream extraction of unsigned 32-bit values reads
     // them, up to the first that does not read; nothing when the key is missing.
     void getUIntArray(std::string_view key, std::vector<std::uint32_t> &out) const;
-    // Every code unit of the text narrowed to its low byte; empty when missing.
+    // A string's bytes as stored; for any other value every code unit of the text narrowed
+    // to its low byte; empty when missing.
     Bytes getBytes(std::string_view key) const;
 
     // Copies every entry of other, overwriting the entries already present.

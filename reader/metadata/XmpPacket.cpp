@@ -1,0 +1,236 @@
+#include "metadata/XmpPacket.h"
+
+#include <algorithm>
+#include <array>
+#include <pugixml.hpp>
+
+#include "syntax/Limits.h"
+#include "syntax/PDFNames.h"
+#include "syntax/TextEncoding.h"
+
+namespace vellumtag {
+
+namespace {
+
+constexpr std::string_view kRdf = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
+constexpr std::string_view kDublinCore = "http://purl.org/dc/elements/1.1/";
+constexpr std::string_view kAdobePdf = "http://ns.adobe.com/pdf/1.3/";
+constexpr std::string_view kXmpBasic = "http://ns.adobe.com/xap/1.0/";
+constexpr std::string_view kXml = "http://www.w3.org/XML/1998/namespace";
+
+// The prefixes that the XMP Specification and ISO 32000-1, 14.3.2 use, for packets that leave
+// them unbound; "xap" is the XMP namespace's prefix in older packets.
+constexpr std::pair<std::string_view, std::string_view> kUsualPrefixes[] = {
+    {"rdf", kRdf}, {"dc", kDublinCore}, {"pdf", kAdobePdf}, {"xmp", kXmpBasic}, {"xap", kXmpBasic}};
+
+struct Property {
+    std::string_view uri;
+    std::string_view name;
+    std::string_view infoKey;
+};
+
+// The properties that stand for keys of the information dictionary (ISO 32000-1, 14.3.2),
+// in the order their values are given.
+constexpr Property kProperties[] = {
+    {kDublinCore, "title", names::kTitle},           {kDublinCore, "creator", names::kAuthor},
+    {kDublinCore, "description", names::kSubject},   {kAdobePdf, "Keywords", names::kKeywords},
+    {kAdobePdf, "Producer", names::kProducer},       {kXmpBasic, "CreatorTool", names::kCreator},
+    {kXmpBasic, "CreateDate", names::kCreationDate}, {kXmpBasic, "ModifyDate", names::kModDate},
+};
+
+struct Name {
+    std::string_view uri;
+    std::string_view local;
+    bool operator==(const Name &) const = default;
+};
+
+// The prefixes bound by the xmlns attributes of the elements open around the one being read,
+// innermost last (Namespaces in XML 1.0, 6.1).
+class Bindings {
+public:
+    // Binds what the element's own attributes bind; returns the mark to unbind them at.
+    std::size_t enter(const pugi::xml_node &element) {
+        const std::size_t mark = _bindings.size();
+        for (const pugi::xml_attribute &attribute : element.attributes()) {
+            const std::string_view name = attribute.name();
+            if (name == "xmlns")
+                _bindings.emplace_back("", attribute.value());
+            else if (name.starts_with("xmlns:"))
+                _bindings.emplace_back(name.substr(6), attribute.value());
+        }
+        return mark;
+    }
+    void leave(std::size_t mark) { _bindings.resize(mark); }
+
+    // The namespace and local part of an element's name, or of an attribute's (which has
+    // no namespace without a prefix).
+    Name resolve(std::string_view qualified, bool attribute) const {
+        const std::size_t colon = qualified.find(':');
+        const std::string_view prefix =
+            colon == std::string_view::npos ? std::string_view() : qualified.substr(0, colon);
+        const std::string_view local =
+            colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
+        if (prefix == "xml")
+            return {kXml, local};
+        if (prefix.empty() && attribute)
+            return {{}, local};
+        for (auto it = _bindings.rbegin(); it != _bindings.rend(); ++it) {
+            if (it->first == prefix)
+                return {it->second, local};
+        }
+        // A prefix that nothing binds is taken in its usual meaning: packets written without
+        // their declarations were read by their prefixes before, and still are.
+        for (const auto &[usual, uri] : kUsualPrefixes) {
+            if (usual == prefix)
+                return {uri, local};
+        }
+        return {{}, local};
+    }
+
+private:
+    std::vector<std::pair<std::string_view, std::string_view>> _bindings;
+};
+
+std::u16string utf16(std::string_view utf8) {
+    return decodeUtf8(std::span(reinterpret_cast<const std::uint8_t *>(utf8.data()), utf8.size()));
+}
+
+// The text of a node's content, its character data and that of the elements in it, in order.
+std::string textOf(const pugi::xml_node &node) {
+    std::string text;
+    std::vector<pugi::xml_node> pending = {node};
+    while (!pending.empty()) {
+        const pugi::xml_node current = pending.back();
+        pending.pop_back();
+        if (current.type() == pugi::node_pcdata || current.type() == pugi::node_cdata) {
+            text += current.value();
+            continue;
+        }
+        // Children are taken from the stack last first, so they are pushed in reverse.
+        std::vector<pugi::xml_node> children(current.begin(), current.end());
+        pending.insert(pending.end(), children.rbegin(), children.rend());
+    }
+    return text;
+}
+
+std::string_view trimmed(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// The value of a property element: the x-default (or first) item of an rdf:Alt, the items of
+// an rdf:Seq or rdf:Bag joined by "; ", or else its text.
+std::string valueOf(const pugi::xml_node &property, Bindings &bindings) {
+    for (const pugi::xml_node &container : property.children()) {
+        if (container.type() != pugi::node_element)
+            continue;
+        const std::size_t mark = bindings.enter(container);
+        const Name kind = bindings.resolve(container.name(), false);
+        std::vector<std::string> items;
+        std::string chosen;
+        bool defaultFound = false;
+        for (const pugi::xml_node &item : container.children()) {
+            if (item.type() != pugi::node_element)
+                continue;
+            const std::size_t itemMark = bindings.enter(item);
+            if (bindings.resolve(item.name(), false) == Name{kRdf, "li"}) {
+                std::string text(trimmed(textOf(item)));
+                if (kind == Name{kRdf, "Alt"}) {
+                    const bool isDefault =
+                        std::string_view(item.attribute("xml:lang").value()) == "x-default";
+                    if (items.empty() || (isDefault && !defaultFound))
+                        chosen = text;
+                    defaultFound = defaultFound || isDefault;
+                }
+                items.push_back(std::move(text));
+            }
+            bindings.leave(itemMark);
+        }
+        bindings.leave(mark);
+        if (kind == Name{kRdf, "Alt"})
+            return chosen;
+        if (kind == Name{kRdf, "Seq"} || kind == Name{kRdf, "Bag"}) {
+            std::string joined;
+            for (const std::string &item : items) {
+                if (item.empty())
+                    continue;
+                if (!joined.empty())
+                    joined += "; ";
+                joined += item;
+            }
+            return joined;
+        }
+    }
+    return textOf(property);
+}
+
+} // namespace
+
+std::optional<XmpPacket::Values> XmpPacket::read(std::span<const std::uint8_t> packet) {
+    if (static_cast<std::size_t>(std::count(packet.begin(), packet.end(), '<')) >
+        limits::kMaxXmpTags)
+        return std::nullopt;
+    pugi::xml_document document;
+    // The default options, which read no document type declaration: nothing is expanded.
+    if (!document.load_buffer(packet.data(), packet.size(), pugi::parse_default,
+                              pugi::encoding_auto))
+        return std::nullopt;
+
+    std::array<std::string, std::size(kProperties)> found;
+    const auto take = [&found](const Name &name, std::string value) {
+        if (trimmed(value).empty())
+            return;
+        for (std::size_t k = 0; k < found.size(); ++k) {
+            if (found[k].empty() && name == Name{kProperties[k].uri, kProperties[k].name})
+                found[k] = std::move(value);
+        }
+    };
+
+    // Every element in document order, without recursion, with the prefixes in scope. A
+    // frame with a mark is the end of an element, whose bindings are then dropped.
+    struct Frame {
+        pugi::xml_node node;
+        bool inDescription;
+        std::optional<std::size_t> mark;
+    };
+    Bindings bindings;
+    std::vector<Frame> pending;
+    for (auto it = document.children().end(); it != document.children().begin();)
+        pending.push_back({*--it, false, std::nullopt});
+    while (!pending.empty()) {
+        const Frame frame = pending.back();
+        pending.pop_back();
+        if (frame.mark) {
+            bindings.leave(*frame.mark);
+            continue;
+        }
+        if (frame.node.type() != pugi::node_element)
+            continue;
+        const std::size_t mark = bindings.enter(frame.node);
+        const Name name = bindings.resolve(frame.node.name(), false);
+        // A property of the description around it, as an element.
+        if (frame.inDescription)
+            take(name, valueOf(frame.node, bindings));
+        const bool description = name == Name{kRdf, "Description"};
+        // Properties as attributes of the description.
+        if (description) {
+            for (const pugi::xml_attribute &attribute : frame.node.attributes())
+                take(bindings.resolve(attribute.name(), true), attribute.value());
+        }
+        pending.push_back({frame.node, false, mark});
+        std::vector<pugi::xml_node> children(frame.node.begin(), frame.node.end());
+        for (auto child = children.rbegin(); child != children.rend(); ++child)
+            pending.push_back({*child, description, std::nullopt});
+    }
+
+    Values values;
+    for (std::size_t k = 0; k < found.size(); ++k) {
+        if (!found[k].empty())
+            values.emplace_back(kProperties[k].infoKey, utf16(found[k]));
+    }
+    return values;
+}
+
+} // namespace vellumtag
