@@ -16,8 +16,10 @@ WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 libz-mingw-w64-dev googletest wine64 libg
 # The real-world conformance test: qpdf as the independent reader (and the maker of the
 # rewritten and encrypted variants), pdfinfo as a second opinion, pdftk (Java) as a second
 # encrypting tool, Python for the harness. The damaged-files test also rewrites files with
-# Ghostscript's pdfwrite.
-CONFORMANCE_PACKAGES=(qpdf poppler-utils python3 pdftk-java ghostscript)
+# Ghostscript's pdfwrite. The text-fidelity test makes files with ReportLab, Ghostscript and
+# exiftool, and reads them with pdfinfo and exiftool.
+CONFORMANCE_PACKAGES=(qpdf poppler-utils python3 pdftk-java ghostscript python3-reportlab
+    libimage-exiftool-perl)
 
 # Documentation packages whose PDFs, made by real tools, are that test's corpus: 441 distinct
 # files, about 175 MB to download with the texlive base they pull in, about 35 s to install.
