@@ -62,6 +62,11 @@ constexpr PROPERTYKEY kUnknownKey = {
 
 Property dateOf(std::u16string_view text) { return timeProperty(*ConvertMetadataDate(text)); }
 
+// Two instants, whatever the zone: the dates of samples/hello.pdf, D:20261208120000+01'00' and
+// D:20261208130500Z.
+constexpr std::uint64_t kDec8At1100Utc = 134'412'012'000'000'000; // 2026-12-08 11:00 UTC
+constexpr std::uint64_t kDec8At1305Utc = 134'412'087'000'000'000; // 2026-12-08 13:05 UTC
+
 TEST(PropertyExtension, InitializeResults) {
     TempDir dir;
     const auto sample = sourcePath("samples/hello.pdf");
@@ -141,8 +146,8 @@ TEST(PropertyExtension, ServesTheSamples) {
           {"System.ApplicationName", textProperty(u"Vellumtag sample writer")},
           {"System.Software.ProductName", textProperty(u"make-samples")},
           {"System.Document.PageCount", textProperty(u"1")},
-          {"System.Document.DateCreated", dateOf(u"D:20261208120000")},
-          {"System.Document.DateSaved", dateOf(u"D:20261208130500")}}},
+          {"System.Document.DateCreated", timeProperty(kDec8At1100Utc)},
+          {"System.Document.DateSaved", timeProperty(kDec8At1305Utc)}}},
         {"updated.pdf",
          {{"System.Title", textProperty(u"Final version")},
           {"System.Author", textProperty(u"Vellumtag Team")},
@@ -184,8 +189,12 @@ TEST(PropertyExtension, StoresWhatTheDocumentHoldsReadOnly) {
          "/Title (Before\\000After) /Author <00>",
          {{"System.Title", textProperty(u"Before")}, {"System.Author", textProperty(u"")}}},
         {"dates that can't be converted",
-         "/CreationDate (D:20261308120000) /ModDate (D:20261208)",
+         "/CreationDate (D:20261308120000) /ModDate (D:2026120)",
          {{"System.Document.DateCreated", Property{}}, {"System.Document.DateSaved", Property{}}}},
+        {"partial dates",
+         "/CreationDate (D:2026) /ModDate (2026-12-08T12:00+01:00)",
+         {{"System.Document.DateCreated", dateOf(u"D:2026")},
+          {"System.Document.DateSaved", timeProperty(kDec8At1100Utc)}}},
         {"empty values are left out",
          "/Title () /Subject (   ) /Keywords (k)",
          {{"System.Keywords", textProperty(u"k")}}},
