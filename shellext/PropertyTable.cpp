@@ -1,6 +1,26 @@
 #include "PropertyTable.h"
 
+#include <limits>
+
 namespace vellumtag {
+
+namespace {
+
+// ASCII white space, no-break space and the ideographic space, which CJK writers put between
+// names.
+bool isBlank(char16_t c) {
+    return c == u' ' || (c >= u'\t' && c <= u'\r') || c == u'\u00A0' || c == u'\u3000';
+}
+
+std::u16string_view trimmed(std::u16string_view text) {
+    while (!text.empty() && isBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+} // namespace
 
 bool HasPdfExtension(std::u16string_view path) {
     constexpr std::u16string_view kExtension = u".pdf";
@@ -15,6 +35,34 @@ bool HasPdfExtension(std::u16string_view path) {
             return false;
     }
     return true;
+}
+
+std::vector<std::u16string> SplitList(std::u16string_view text) {
+    std::vector<std::u16string> items;
+    for (;;) {
+        const std::size_t end = text.find(u';');
+        const std::u16string_view item = trimmed(text.substr(0, end));
+        if (!item.empty())
+            items.emplace_back(item);
+        if (end == std::u16string_view::npos)
+            return items;
+        text.remove_prefix(end + 1);
+    }
+}
+
+std::optional<std::int32_t> ParseCount(std::u16string_view text) {
+    text = trimmed(text);
+    if (text.empty())
+        return std::nullopt;
+    std::int64_t value = 0;
+    for (const char16_t c : text) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value * 10 + (c - u'0');
+        if (value > std::numeric_limits<std::int32_t>::max())
+            return std::nullopt;
+    }
+    return static_cast<std::int32_t>(value);
 }
 
 } // namespace vellumtag

@@ -2,7 +2,10 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace vellumtag {
 
@@ -24,10 +27,13 @@ struct PropertyKey {
     bool operator==(const PropertyKey &) const = default;
 };
 
-// The value types a row can declare; the numbers are the VARTYPE codes.
+// The value types a row can declare, each the type of the property in the shell's schema; the
+// numbers are the VARTYPE codes.
 enum class DeclaredType : std::uint16_t {
-    Date = 7,  // VT_DATE: the text is a date and becomes a FILETIME
-    Text = 31, // VT_LPWSTR: the text as it is
+    Integer = 3,     // VT_I4: the text is a decimal count
+    Date = 7,        // VT_DATE: the text is a date and becomes a FILETIME
+    Text = 31,       // VT_LPWSTR: the text as it is
+    TextList = 4127, // VT_VECTOR | VT_LPWSTR: the text is a list separated by ';'
 };
 
 struct PropertyRow {
@@ -46,19 +52,21 @@ inline constexpr Guid kDocSummaryInformation = {
 inline constexpr Guid kVersionInformation = {
     0x0CEF7D53, 0xFA64, 0x11D1, {0xA2, 0x03, 0x00, 0x00, 0xF8, 0x1F, 0xED, 0xEE}};
 
-// The twelve properties the handler serves, in the order it stores them. Only a Date row
-// converts its text; PageCount stays text although the shell's schema calls it a number.
+// The twelve properties the handler serves, in the order it stores them, each in the type the
+// shell's schema gives it (System.Author and System.Keywords are multi-valued strings,
+// System.Document.PageCount an Int32), so that Explorer sorts and Windows Search compares them
+// as what they are.
 inline constexpr std::array<PropertyRow, 12> kPropertyTable = {{
     {"Title", "System.Title", {kSummaryInformation, 2}, DeclaredType::Text},
-    {"Author", "System.Author", {kSummaryInformation, 4}, DeclaredType::Text},
+    {"Author", "System.Author", {kSummaryInformation, 4}, DeclaredType::TextList},
     {"Category", "System.Category", {kDocSummaryInformation, 2}, DeclaredType::Text},
     {"Comments", "System.Comment", {kSummaryInformation, 6}, DeclaredType::Text},
     {"Company", "System.Company", {kDocSummaryInformation, 15}, DeclaredType::Text},
     {"Subject", "System.Subject", {kSummaryInformation, 3}, DeclaredType::Text},
-    {"Keywords", "System.Keywords", {kSummaryInformation, 5}, DeclaredType::Text},
+    {"Keywords", "System.Keywords", {kSummaryInformation, 5}, DeclaredType::TextList},
     {"Producer", "System.ApplicationName", {kSummaryInformation, 18}, DeclaredType::Text},
     {"Creator", "System.Software.ProductName", {kVersionInformation, 7}, DeclaredType::Text},
-    {"PageCount", "System.Document.PageCount", {kSummaryInformation, 14}, DeclaredType::Text},
+    {"PageCount", "System.Document.PageCount", {kSummaryInformation, 14}, DeclaredType::Integer},
     {"CreationDate", "System.Document.DateCreated", {kSummaryInformation, 12}, DeclaredType::Date},
     {"ModDate", "System.Document.DateSaved", {kSummaryInformation, 13}, DeclaredType::Date},
 }};
@@ -66,5 +74,13 @@ inline constexpr std::array<PropertyRow, 12> kPropertyTable = {{
 // True when the path ends in ".pdf" in any mix of ASCII letter case; only ASCII capitals
 // are folded, as the C locale does.
 bool HasPdfExtension(std::u16string_view path);
+
+// The items of a list such as "Ann Smith; Bob Jones", split at ';', each trimmed of white space,
+// empty items left out.
+std::vector<std::u16string> SplitList(std::u16string_view text);
+
+// A count written in decimal ASCII digits, trimmed of white space, that fits in 32 signed bits;
+// nothing for any other text.
+std::optional<std::int32_t> ParseCount(std::u16string_view text);
 
 } // namespace vellumtag

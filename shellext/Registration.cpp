@@ -25,16 +25,22 @@ constexpr const wchar_t *kModulePath = nullptr;
 struct RegistryRow {
     const wchar_t *keyFormat;
     const wchar_t *valueName; // null: the key's default value
-    DWORD type;               // REG_SZ or REG_DWORD
-    const wchar_t *text;      // REG_SZ's text
-    DWORD number;             // REG_DWORD's number
+    const wchar_t *text;
 };
 
+// "Both": the handler works in whichever apartment its caller has, so that a caller on a
+// multithreaded-apartment thread gets it directly, without a marshalled host apartment.
 constexpr RegistryRow kRows[] = {
-    {kClassKeyFormat, nullptr, REG_SZ, L"Vellumtag.PropertyHandler Class", 0},
-    {kClassKeyFormat, L"DisableProcessIsolation", REG_DWORD, nullptr, 1},
-    {kServerKeyFormat, nullptr, REG_SZ, kModulePath, 0},
-    {kServerKeyFormat, L"ThreadingModel", REG_SZ, L"Apartment", 0},
+    {kClassKeyFormat, nullptr, L"Vellumtag.PropertyHandler Class"},
+    {kServerKeyFormat, nullptr, kModulePath},
+    {kServerKeyFormat, L"ThreadingModel", L"Both"},
+};
+
+// Values that earlier versions wrote and this one must not leave behind: the handler reads
+// files through IInitializeWithStream as well, and runs in the indexer's isolated process
+// like any other.
+constexpr RegistryRow kStaleRows[] = {
+    {kClassKeyFormat, L"DisableProcessIsolation", nullptr},
 };
 
 // The module's path and the class identifier's registry text; the first failure's result.
@@ -44,28 +50,6 @@ HRESULT moduleAndClass(HMODULE module, wchar_t (&path)[kKeyPathLength],
         return HRESULT_FROM_WIN32(GetLastError());
     StringFromGUID2(kPropertyExtensionClassId, classId, static_cast<int>(kKeyPathLength));
     return S_OK;
-}
-
-// Sets a value of any type under HKEY_CLASSES_ROOT, creating the key when needed.
-HRESULT writeRegistryValue(const wchar_t *keyPath, const wchar_t *valueName, DWORD type,
-                           const void *data, DWORD bytes) {
-    HKEY key = nullptr;
-    const LSTATUS created = RegCreateKeyExW(HKEY_CLASSES_ROOT, keyPath, 0, nullptr, 0, KEY_WRITE,
-                                            nullptr, &key, nullptr);
-    if (created != ERROR_SUCCESS)
-        return HRESULT_FROM_WIN32(created);
-    const LSTATUS set =
-        RegSetValueExW(key, valueName, 0, type, static_cast<const BYTE *>(data), bytes);
-    RegCloseKey(key);
-    return HRESULT_FROM_WIN32(set);
-}
-
-HRESULT writeRow(const RegistryRow &row, const wchar_t *keyPath, const wchar_t *modulePath) {
-    if (row.type == REG_DWORD)
-        return writeRegistryValue(keyPath, row.valueName, REG_DWORD, &row.number,
-                                  sizeof row.number);
-    return WriteRegistryString(keyPath, row.valueName,
-                               row.text != kModulePath ? row.text : modulePath);
 }
 
 HRESULT deleteRow(const RegistryRow &row, const wchar_t *keyPath) {
@@ -83,8 +67,16 @@ HRESULT FormatKeyPath(std::span<wchar_t> buffer, const wchar_t *format, const wc
 }
 
 HRESULT WriteRegistryString(const wchar_t *keyPath, const wchar_t *valueName, const wchar_t *text) {
+    HKEY key = nullptr;
+    const LSTATUS created = RegCreateKeyExW(HKEY_CLASSES_ROOT, keyPath, 0, nullptr, 0, KEY_WRITE,
+                                            nullptr, &key, nullptr);
+    if (created != ERROR_SUCCESS)
+        return HRESULT_FROM_WIN32(created);
     const auto bytes = static_cast<DWORD>(lstrlenW(text)) * sizeof(wchar_t);
-    return writeRegistryValue(keyPath, valueName, REG_SZ, text, static_cast<DWORD>(bytes));
+    const LSTATUS set = RegSetValueExW(
+        key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE *>(text), static_cast<DWORD>(bytes));
+    RegCloseKey(key);
+    return HRESULT_FROM_WIN32(set);
 }
 
 HRESULT RegisterServer(HMODULE module) {
@@ -93,7 +85,15 @@ HRESULT RegisterServer(HMODULE module) {
     for (auto row = std::begin(kRows); SUCCEEDED(hr) && row != std::end(kRows); ++row) {
         hr = FormatKeyPath(keyPath, row->keyFormat, classId);
         if (SUCCEEDED(hr))
-            hr = writeRow(*row, keyPath, path);
+            hr = WriteRegistryString(keyPath, row->valueName,
+                                     row->text != kModulePath ? row->text : path);
+    }
+    for (auto row = std::begin(kStaleRows); SUCCEEDED(hr) && row != std::end(kStaleRows); ++row) {
+        hr = FormatKeyPath(keyPath, row->keyFormat, classId);
+        if (SUCCEEDED(hr))
+            hr = deleteRow(*row, keyPath);
+        if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
+            hr = S_OK;
     }
     return hr;
 }

@@ -22,8 +22,8 @@ add_test(NAME console_tool_windows
 # Not a test of its own: tests/real_com.sh runs it stage by stage around regsvr32 and the
 # installer. No other test writes to the prefix's registry.
 add_executable(test_RealCom test_RealCom.cpp)
-target_link_libraries(test_RealCom PRIVATE vellumtag_shell vellumtag_reader GTest::gtest_main
-                      vellumtag_warnings ole32 uuid)
+target_link_libraries(test_RealCom PRIVATE vellumtag_shell vellumtag_reader vellumtag_testsupport
+                      GTest::gtest_main vellumtag_warnings ole32 shlwapi uuid)
 target_include_directories(test_RealCom PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(test_RealCom PRIVATE VELLUMTAG_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     VELLUMTAG_PACKAGE_DLL="${VELLUMTAG_PACKAGE_DIR}/Vellumtag_x64.dll")

@@ -29,6 +29,7 @@ for key in 'HKLM\SOFTWARE\Vellumtag' 'HKCR\SystemFileAssociations\.pdf' \
     "$wine_run" reg delete "$key" /f /reg:64 >/dev/null 2>&1 || true
 done
 
+stage BeforeRegistering
 expect 0 regsvr32 /s "$dll"
 expect 0 regsvr32 /s "$dll" # registering again rewrites the same values
 stage Registered

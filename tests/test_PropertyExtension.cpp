@@ -3,8 +3,11 @@
 #include <windows.h>
 
 #include <propsys.h>
+#include <shlwapi.h>
 
 #include <atomic>
+#include <fstream>
+#include <iterator>
 #include <new>
 #include <string>
 #include <thread>
@@ -45,7 +48,13 @@ struct Handler {
     ~Handler() { object->Release(); }
 
     HRESULT initialize(const std::filesystem::path &path, DWORD mode = STGM_READ) {
-        return object->Initialize(path.c_str(), mode);
+        return initialize(path.c_str(), mode);
+    }
+    HRESULT initialize(LPCWSTR path, DWORD mode = STGM_READ) {
+        return static_cast<IInitializeWithFile *>(object)->Initialize(path, mode);
+    }
+    HRESULT initialize(IStream *stream, DWORD mode = STGM_READ) {
+        return static_cast<IInitializeWithStream *>(object)->Initialize(stream, mode);
     }
     std::map<std::string, Property> values() { return readAll(*object).values; }
     // GetCount's count, or its failure.
@@ -62,16 +71,29 @@ constexpr PROPERTYKEY kUnknownKey = {
 
 Property dateOf(std::u16string_view text) { return timeProperty(*ConvertMetadataDate(text)); }
 
-// Two instants, whatever the zone: the dates of samples/hello.pdf, D:20261208120000+01'00' and
-// D:20261208130500Z.
-constexpr std::uint64_t kDec8At1100Utc = 134'412'012'000'000'000; // 2026-12-08 11:00 UTC
-constexpr std::uint64_t kDec8At1305Utc = 134'412'087'000'000'000; // 2026-12-08 13:05 UTC
+std::string readFile(const std::filesystem::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+const std::map<std::string, Property> kHelloValues = {
+    {"System.Title", textProperty(u"Hello, Vellumtag")},
+    {"System.Author", listProperty({u"Vellumtag Team"})},
+    {"System.Subject", textProperty(u"A one-page sample")},
+    {"System.Keywords", listProperty({u"pdf, metadata, sample"})},
+    {"System.ApplicationName", textProperty(u"Vellumtag sample writer")},
+    {"System.Software.ProductName", textProperty(u"make-samples")},
+    {"System.Document.PageCount", countProperty(1)},
+    // D:20261208120000+01'00' and D:20261208130500Z: the same instants in every zone.
+    {"System.Document.DateCreated", timeProperty(utcFileTime(2026, 12, 8, 11, 0, 0))},
+    {"System.Document.DateSaved", timeProperty(utcFileTime(2026, 12, 8, 13, 5, 0))},
+};
 
 TEST(PropertyExtension, InitializeResults) {
     TempDir dir;
     const auto sample = sourcePath("samples/hello.pdf");
-    const auto copy = [&](const char *name) {
-        std::filesystem::copy_file(sample, dir.path() / name);
+    const auto copy = [&](const char *name, const std::filesystem::path &from) {
+        std::filesystem::copy_file(from, dir.path() / name);
         return dir.path() / name;
     };
     std::filesystem::create_directory(dir.path() / "folder.pdf");
@@ -89,13 +111,25 @@ TEST(PropertyExtension, InitializeResults) {
         {"write bit alone: not examined", sample, STGM_WRITE, S_OK, 9},
         {"three characters", L"pdf", STGM_READ, E_NOTIMPL, E_UNEXPECTED},
         {"empty path", L"", STGM_READ, E_NOTIMPL, E_UNEXPECTED},
-        {"a PDF named .txt", copy("hello.txt"), STGM_READ, E_NOTIMPL, E_UNEXPECTED},
-        {"a fifth letter", copy("hello.pdfx"), STGM_READ, E_NOTIMPL, E_UNEXPECTED},
-        {"capitals", copy("CAPS.PDF"), STGM_READ, S_OK, 9},
-        {"mixed case", copy("Mixed.pDf"), STGM_READ, S_OK, 9},
-        {"missing file", dir.path() / "missing.pdf", STGM_READ, E_NOTIMPL, 0},
-        {"not a PDF", dir.write("text.pdf", "just text\n"), STGM_READ, E_NOTIMPL, 0},
-        {"a folder", dir.path() / "folder.pdf", STGM_READ, E_NOTIMPL, 0},
+        {"a PDF named .txt", copy("hello.txt", sample), STGM_READ, E_NOTIMPL, E_UNEXPECTED},
+        {"a fifth letter", copy("hello.pdfx", sample), STGM_READ, E_NOTIMPL, E_UNEXPECTED},
+        {"capitals", copy("CAPS.PDF", sample), STGM_READ, S_OK, 9},
+        {"mixed case", copy("Mixed.pDf", sample), STGM_READ, S_OK, 9},
+        // A failed load says why, and leaves an empty store.
+        {"missing file", dir.path() / "missing.pdf", STGM_READ,
+         HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), 0},
+        {"missing folder", dir.path() / "none" / "missing.pdf", STGM_READ,
+         HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), 0},
+        {"a folder", dir.path() / "folder.pdf", STGM_READ, E_ACCESSDENIED, 0},
+        {"empty file", dir.write("empty.pdf", ""), STGM_READ, HRESULT_FROM_WIN32(ERROR_BAD_FORMAT),
+         0},
+        {"not a PDF", dir.write("text.pdf", "just text\n"), STGM_READ,
+         HRESULT_FROM_WIN32(ERROR_BAD_FORMAT), 0},
+        {"nothing to read past the header", dir.write("broken.pdf", "%PDF-1.4\n%%EOF\n"), STGM_READ,
+         HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT), 0},
+        {"a user password",
+         copy("locked.pdf", sourcePath("tests/data/encrypted-aes128-user-password.pdf")), STGM_READ,
+         E_ACCESSDENIED, 0},
     };
     for (const auto &c : cases) {
         Handler handler;
@@ -103,23 +137,35 @@ TEST(PropertyExtension, InitializeResults) {
         EXPECT_EQ(handler.count(), c.count) << c.what;
     }
     Handler nullPath;
-    EXPECT_EQ(nullPath.object->Initialize(nullptr, STGM_READ), E_INVALIDARG);
+    EXPECT_EQ(nullPath.initialize(static_cast<LPCWSTR>(nullptr)), E_INVALIDARG);
     EXPECT_EQ(nullPath.count(), E_UNEXPECTED);
+    Handler nullStream;
+    EXPECT_EQ(nullStream.initialize(static_cast<IStream *>(nullptr)), E_INVALIDARG);
+    EXPECT_EQ(nullStream.count(), E_UNEXPECTED);
 }
 
-TEST(PropertyExtension, InitializeRefusedWhereComCannotBeInitialized) {
-    // A thread already in the multithreaded apartment makes CoInitialize fail at creation.
-    HRESULT joined = S_OK, result = S_OK, counted = S_OK;
-    std::thread([&] {
-        joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        Handler handler;
-        result = handler.initialize(sourcePath("samples/hello.pdf"));
-        counted = handler.count();
-        CoUninitialize();
-    }).join();
-    ASSERT_EQ(joined, S_OK);
-    EXPECT_EQ(result, E_UNEXPECTED);
-    EXPECT_EQ(counted, E_UNEXPECTED);
+TEST(PropertyExtension, SameValuesInEveryApartment) {
+    // No COM at all, a single-threaded and a multithreaded apartment: the object needs none of
+    // its own, and must not take one that the thread can't have.
+    const DWORD models[] = {~DWORD{0}, COINIT_APARTMENTTHREADED, COINIT_MULTITHREADED};
+    for (const DWORD model : models) {
+        HRESULT joined = S_OK, result = E_FAIL;
+        std::map<std::string, Property> values;
+        std::thread([&] {
+            if (model != ~DWORD{0})
+                joined = CoInitializeEx(nullptr, model);
+            {
+                Handler handler;
+                result = handler.initialize(sourcePath("samples/hello.pdf"));
+                values = handler.values();
+            }
+            if (model != ~DWORD{0})
+                CoUninitialize();
+        }).join();
+        ASSERT_EQ(joined, S_OK) << model;
+        EXPECT_EQ(result, S_OK) << model;
+        EXPECT_EQ(values, kHelloValues) << model;
+    }
 }
 
 TEST(PropertyExtension, ReadsWithoutAStoreClearTheirOutputs) {
@@ -136,25 +182,16 @@ TEST(PropertyExtension, ReadsWithoutAStoreClearTheirOutputs) {
     EXPECT_EQ(value.vt, VT_EMPTY);
 }
 
-TEST(PropertyExtension, ServesTheSamples) {
+TEST(PropertyExtension, ServesTheSamplesInTheirSchemaTypes) {
     const std::pair<const char *, std::map<std::string, Property>> cases[] = {
-        {"hello.pdf",
-         {{"System.Title", textProperty(u"Hello, Vellumtag")},
-          {"System.Author", textProperty(u"Vellumtag Team")},
-          {"System.Subject", textProperty(u"A one-page sample")},
-          {"System.Keywords", textProperty(u"pdf, metadata, sample")},
-          {"System.ApplicationName", textProperty(u"Vellumtag sample writer")},
-          {"System.Software.ProductName", textProperty(u"make-samples")},
-          {"System.Document.PageCount", textProperty(u"1")},
-          {"System.Document.DateCreated", timeProperty(kDec8At1100Utc)},
-          {"System.Document.DateSaved", timeProperty(kDec8At1305Utc)}}},
+        {"hello.pdf", kHelloValues},
         {"updated.pdf",
          {{"System.Title", textProperty(u"Final version")},
-          {"System.Author", textProperty(u"Vellumtag Team")},
+          {"System.Author", listProperty({u"Vellumtag Team"})},
           {"System.Category", textProperty(u"Samples")},
           {"System.Comment", textProperty(u"Saved twice: the newer /Info wins")},
           {"System.Company", textProperty(u"Vellumtag")},
-          {"System.Document.PageCount", textProperty(u"1")}}},
+          {"System.Document.PageCount", countProperty(1)}}},
     };
     for (const auto &[sample, expected] : cases) {
         Handler handler;
@@ -177,7 +214,7 @@ TEST(PropertyExtension, ServesTheSamples) {
                            u"\u65E5\u672C\u8A9E\u306E\u30BF\u30A4\u30C8\u30EB \U0001F4DA"));
 }
 
-TEST(PropertyExtension, StoresWhatTheDocumentHoldsReadOnly) {
+TEST(PropertyExtension, StoresWhatTheDocumentHoldsReadOnlyAndNothingEmpty) {
     TempDir dir;
     struct Case {
         const char *what, *info;
@@ -185,19 +222,24 @@ TEST(PropertyExtension, StoresWhatTheDocumentHoldsReadOnly) {
     };
     const Case cases[] = {
         {"title only", "/Title (Only a title)", {{"System.Title", textProperty(u"Only a title")}}},
-        {"text up to a NUL",
-         "/Title (Before\\000After) /Author <00>",
-         {{"System.Title", textProperty(u"Before")}, {"System.Author", textProperty(u"")}}},
-        {"dates that can't be converted",
+        {"text up to a NUL, none when that is empty",
+         "/Title (Before\\000After) /Subject <00> /Author (\\000A)",
+         {{"System.Title", textProperty(u"Before")}}},
+        {"authors and keywords split at ';', trimmed, empty items dropped",
+         "/Author (A; B) /Keywords ( one ;;two;  ; three\\t)",
+         {{"System.Author", listProperty({u"A", u"B"})},
+          {"System.Keywords", listProperty({u"one", u"two", u"three"})}}},
+        {"a list of separators only is no property", "/Author (; ;) /Keywords (;)", {}},
+        {"a date with its zone is that instant, a partial one has its defaults",
+         "/CreationDate (2023-01-15T10:30+02:00) /ModDate (D:2023)",
+         {{"System.Document.DateCreated", timeProperty(utcFileTime(2023, 1, 15, 8, 30, 0))},
+          {"System.Document.DateSaved", dateOf(u"D:20230101000000")}}},
+        {"dates that can't be read are no property",
          "/CreationDate (D:20261308120000) /ModDate (D:2026120)",
-         {{"System.Document.DateCreated", Property{}}, {"System.Document.DateSaved", Property{}}}},
-        {"partial dates",
-         "/CreationDate (D:2026) /ModDate (2026-12-08T12:00+01:00)",
-         {{"System.Document.DateCreated", dateOf(u"D:2026")},
-          {"System.Document.DateSaved", timeProperty(kDec8At1100Utc)}}},
+         {}},
         {"empty values are left out",
          "/Title () /Subject (   ) /Keywords (k)",
-         {{"System.Keywords", textProperty(u"k")}}},
+         {{"System.Keywords", listProperty({u"k"})}}},
         {"keys are case-sensitive", "/title (t) /AUTHOR (a) /Comment (c)", {}},
     };
     for (const auto &c : cases) {
@@ -209,6 +251,7 @@ TEST(PropertyExtension, StoresWhatTheDocumentHoldsReadOnly) {
         Handler handler;
         ASSERT_EQ(handler.initialize(path), S_OK) << c.what;
         EXPECT_EQ(handler.values(), c.values) << c.what;
+        EXPECT_EQ(handler.count(), static_cast<HRESULT>(c.values.size())) << c.what;
 
         // The handler's values come from StoreProperties: into a store of the test's own, it
         // puts the same values, each marked read-only.
@@ -226,6 +269,105 @@ TEST(PropertyExtension, StoresWhatTheDocumentHoldsReadOnly) {
             }
         }
     }
+}
+
+TEST(PropertyExtension, StreamsGiveWhatTheFileGives) {
+    TempDir dir;
+    std::vector<std::filesystem::path> files;
+    for (const char *sample : {"hello.pdf", "updated.pdf", "unicode-title.pdf", "xmp-only.pdf"})
+        files.push_back(sourcePath(std::string("samples/") + sample));
+    files.push_back(sourcePath("tests/data/encrypted-aes256.pdf"));
+    files.push_back(dir.write("text.pdf", "just text\n"));
+    for (const auto &path : files) {
+        Handler byPath;
+        const HRESULT expected = byPath.initialize(path);
+        const auto values = byPath.values();
+
+        // The shell's stream on the file, and a stream in memory of the same bytes.
+        ComRef<IStream> fileStream;
+        ASSERT_EQ(SHCreateStreamOnFileEx(path.c_str(), STGM_READ | STGM_SHARE_DENY_NONE,
+                                         FILE_ATTRIBUTE_NORMAL, FALSE, nullptr,
+                                         reinterpret_cast<IStream **>(fileStream.put())),
+                  S_OK);
+        const std::string bytes = readFile(path);
+        const ComRef<IStream> memoryStream(SHCreateMemStream(
+            reinterpret_cast<const BYTE *>(bytes.data()), static_cast<UINT>(bytes.size())));
+        ASSERT_NE(memoryStream.get(), nullptr);
+        TestStream ownStream(bytes);
+        ownStream.statFails = true; // its size comes from seeking to the end
+        for (IStream *stream :
+             {fileStream.get(), memoryStream.get(), static_cast<IStream *>(&ownStream)}) {
+            Handler byStream;
+            EXPECT_EQ(byStream.initialize(stream), expected) << path;
+            EXPECT_EQ(byStream.values(), values) << path;
+        }
+        // Nothing keeps the stream.
+        EXPECT_EQ(ownStream.references(), 1);
+    }
+}
+
+TEST(PropertyExtension, StreamsAreReadInPiecesAndTheirFailuresReported) {
+    // Metadata at both ends of 8 MiB: the reader looks at the ends, never at all of it.
+    const std::string big = PdfBuilder()
+                                .object(1, "<< /Type /Catalog /Pages 3 0 R >>")
+                                .object(2, "<< /Title (Far apart) >>")
+                                .object(3, "<< /Type /Pages /Kids [] /Count 0 >>")
+                                .hole(8u << 20)
+                                .object(4, "<< /Type /Pages /Kids [] /Count 0 >>")
+                                .build("/Root 1 0 R /Info 2 0 R");
+    TestStream whole(big);
+    Handler reader;
+    ASSERT_EQ(reader.initialize(&whole), S_OK);
+    EXPECT_EQ(reader.values()["System.Title"], textProperty(u"Far apart"));
+    EXPECT_LT(whole.bytesRead(), std::uint64_t{1} << 20);
+
+    const std::string hello = readFile(sourcePath("samples/hello.pdf"));
+    struct Case {
+        const char *what;
+        std::uint64_t failAt, claimed;
+        HRESULT failure, expected;
+    };
+    const HRESULT lost = HRESULT_FROM_WIN32(ERROR_NETNAME_DELETED);
+    const Case cases[] = {
+        {"fails at once", 0, hello.size(), lost, lost},
+        {"fails after the header", 16, hello.size(), STG_E_READFAULT, STG_E_READFAULT},
+        {"fails near the end", hello.size() - 64, hello.size(), lost, lost},
+        {"ends before its size", UINT64_MAX, hello.size() + 4096, S_OK,
+         HRESULT_FROM_WIN32(ERROR_HANDLE_EOF)},
+    };
+    for (const auto &c : cases) {
+        TestStream stream(hello);
+        stream.failAt = c.failAt;
+        stream.failure = c.failure;
+        stream.claimSize(c.claimed);
+        Handler handler;
+        EXPECT_EQ(handler.initialize(&stream), c.expected) << c.what;
+        EXPECT_EQ(handler.count(), 0) << c.what;
+        EXPECT_EQ(stream.references(), 1) << c.what;
+    }
+}
+
+TEST(PropertyExtension, FilesSharedWithWritersAndNeverHeld) {
+    TempDir dir;
+    const auto path = dir.path() / "busy.pdf";
+    std::filesystem::copy_file(sourcePath("samples/hello.pdf"), path);
+    // A viewer saving it, a download in progress: another handle has it open for writing.
+    WritingElsewhere writer(path);
+    ASSERT_TRUE(writer.isOpen());
+    Handler handler;
+    EXPECT_EQ(handler.initialize(path), S_OK);
+    writer.close();
+    EXPECT_EQ(handler.values(), kHelloValues);
+
+    // Once Initialize returned, the file is free: opened exclusively, renamed, deleted.
+    const HANDLE exclusive = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(exclusive, INVALID_HANDLE_VALUE) << GetLastError();
+    CloseHandle(exclusive);
+    const auto renamed = dir.path() / "renamed.pdf";
+    EXPECT_TRUE(MoveFileW(path.c_str(), renamed.c_str())) << GetLastError();
+    EXPECT_TRUE(DeleteFileW(renamed.c_str())) << GetLastError();
+    EXPECT_EQ(handler.values(), kHelloValues);
 }
 
 TEST(PropertyExtension, RefusesEveryChange) {
@@ -247,28 +389,35 @@ TEST(PropertyExtension, RefusesEveryChange) {
     EXPECT_EQ(handler.values()["System.Title"], textProperty(u"Hello, Vellumtag"));
 }
 
-TEST(PropertyExtension, InitializeOnlyOnce) {
+TEST(PropertyExtension, InitializeOnlyOnceThroughEitherInterface) {
     const auto sample = sourcePath("samples/hello.pdf");
     const HRESULT again = HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
     ASSERT_EQ(again, static_cast<HRESULT>(0x800704DF));
+    TestStream stream(readFile(sourcePath("samples/updated.pdf")));
 
     Handler succeeded;
     ASSERT_EQ(succeeded.initialize(sample), S_OK);
     EXPECT_EQ(succeeded.initialize(sourcePath("samples/updated.pdf")), again);
+    EXPECT_EQ(succeeded.initialize(&stream), again);
     EXPECT_EQ(succeeded.values()["System.Title"], textProperty(u"Hello, Vellumtag"));
 
     Handler failed;
-    ASSERT_EQ(failed.object->Initialize(nullptr, STGM_READ), E_INVALIDARG);
+    ASSERT_EQ(failed.initialize(static_cast<LPCWSTR>(nullptr)), E_INVALIDARG);
     EXPECT_EQ(failed.initialize(sample), again);
     EXPECT_EQ(failed.count(), E_UNEXPECTED);
+
+    Handler streamFirst;
+    ASSERT_EQ(streamFirst.initialize(&stream), S_OK);
+    EXPECT_EQ(streamFirst.initialize(sample), again);
+    EXPECT_EQ(streamFirst.values()["System.Title"], textProperty(u"Final version"));
 }
 
-TEST(PropertyExtension, ThreeInterfacesOneObject) {
+TEST(PropertyExtension, FourInterfacesOneObject) {
     Handler handler;
     ComRef<IUnknown> identity;
     ASSERT_EQ(handler.object->QueryInterface(IID_IUnknown, identity.put()), S_OK);
-    for (const auto &iid :
-         {IID_IPropertyStore, IID_IInitializeWithFile, IID_IPropertyStoreCapabilities}) {
+    for (const auto &iid : {IID_IPropertyStore, IID_IInitializeWithFile, IID_IInitializeWithStream,
+                            IID_IPropertyStoreCapabilities}) {
         ComRef<IUnknown> face, unknown;
         ASSERT_EQ(handler.object->QueryInterface(iid, face.put()), S_OK);
         ASSERT_EQ(face->QueryInterface(IID_IUnknown, unknown.put()), S_OK);
@@ -287,7 +436,7 @@ TEST(PropertyExtension, ThreeInterfacesOneObject) {
 TEST(PropertyExtension, OutOfMemoryBecomesAResult) {
     Handler handler;
     failAllocations = true;
-    const HRESULT initialized = handler.object->Initialize(L"Z:\\any\\file.pdf", STGM_READ);
+    const HRESULT initialized = handler.initialize(L"Z:\\any\\file.pdf");
     failAllocations = false;
     EXPECT_EQ(initialized, E_OUTOFMEMORY);
 

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "PropertyTable.h"
 
@@ -32,15 +34,15 @@ TEST(PropertyTable, KeysAndTypesOfTheTwelveProperties) {
     };
     const Expected expected[] = {
         {"Title", summary, 2, DeclaredType::Text},
-        {"Author", summary, 4, DeclaredType::Text},
+        {"Author", summary, 4, DeclaredType::TextList}, // multi-valued
         {"Category", document, 2, DeclaredType::Text},
         {"Comments", summary, 6, DeclaredType::Text},
         {"Company", document, 15, DeclaredType::Text},
         {"Subject", summary, 3, DeclaredType::Text},
-        {"Keywords", summary, 5, DeclaredType::Text},
-        {"Producer", summary, 18, DeclaredType::Text},  // System.ApplicationName
-        {"Creator", version, 7, DeclaredType::Text},    // System.Software.ProductName
-        {"PageCount", summary, 14, DeclaredType::Text}, // text, not a number
+        {"Keywords", summary, 5, DeclaredType::TextList},
+        {"Producer", summary, 18, DeclaredType::Text},     // System.ApplicationName
+        {"Creator", version, 7, DeclaredType::Text},       // System.Software.ProductName
+        {"PageCount", summary, 14, DeclaredType::Integer}, // VT_I4, sorted as a number
         {"CreationDate", summary, 12, DeclaredType::Date},
         {"ModDate", summary, 13, DeclaredType::Date},
     };
@@ -73,6 +75,44 @@ TEST(PropertyTable, PdfExtensionInAnyAsciiCase) {
     };
     for (std::size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(HasPdfExtension(cases[i].first), cases[i].second) << "case " << i;
+}
+
+TEST(PropertyTable, ListsSplitAtSemicolonsTrimmedWithoutEmptyItems) {
+    using Items = std::vector<std::u16string>;
+    const std::pair<std::u16string_view, Items> cases[] = {
+        {u"A; B", {u"A", u"B"}},
+        {u"Ann Smith;Bob Jones ;  Cy", {u"Ann Smith", u"Bob Jones", u"Cy"}},
+        {u"one", {u"one"}},
+        {u"pdf, metadata, sample", {u"pdf, metadata, sample"}}, // commas don't separate
+        {u";;A;;", {u"A"}},
+        {u"\tA\r\n;\u00A0B\u3000", {u"A", u"B"}},
+        {u"\u5C71\u7530\uFF1B\u7530\u4E2D", {u"\u5C71\u7530\uFF1B\u7530\u4E2D"}}, // fullwidth ;
+        {u"", {}},
+        {u" ; ; ", {}},
+    };
+    for (const auto &[text, items] : cases)
+        EXPECT_EQ(SplitList(text), items) << std::string(text.begin(), text.end());
+}
+
+TEST(PropertyTable, CountsAreDecimalAndFitIn32Bits) {
+    const std::pair<std::u16string_view, std::optional<std::int32_t>> cases[] = {
+        {u"0", 0},
+        {u"1", 1},
+        {u" 12 ", 12},
+        {u"007", 7},
+        {u"2147483647", 2147483647},
+        {u"2147483648", std::nullopt},
+        {u"99999999999999999999", std::nullopt},
+        {u"-1", std::nullopt},
+        {u"+1", std::nullopt},
+        {u"1e3", std::nullopt},
+        {u"12 pages", std::nullopt},
+        {u"\uFF11", std::nullopt}, // fullwidth digit
+        {u"", std::nullopt},
+        {u"  ", std::nullopt},
+    };
+    for (const auto &[text, count] : cases)
+        EXPECT_EQ(ParseCount(text), count) << std::string(text.begin(), text.end());
 }
 
 } // namespace

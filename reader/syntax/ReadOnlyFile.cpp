@@ -19,8 +19,9 @@ namespace vellumtag {
 
 bool ReadOnlyFile::open(const std::filesystem::path &path) {
     close();
-    _handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    _handle = CreateFileW(path.c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (_handle == INVALID_HANDLE_VALUE) {
         _handle = kInvalidHandle;
         return false;

@@ -7,9 +7,9 @@
 namespace vellumtag {
 
 // One file opened for reading only, or nothing: open refuses what is missing, unreadable, not
-// a regular file (a directory, a FIFO, a device, a pipe) or empty. Nothing is locked; on
-// Windows other readers may open the file too, writers may not (FILE_SHARE_READ). The handle is
-// closed by close and by the destructor.
+// a regular file (a directory, a FIFO, a device, a pipe) or empty. Nothing is locked: on
+// Windows the file is shared for reading, writing and deleting, so that other programs may open,
+// save, rename or delete it meanwhile. The handle is closed by close and by the destructor.
 class ReadOnlyFile {
 public:
 #ifdef _WIN32
