@@ -1,6 +1,6 @@
 # Windows only, run under Wine: the handler and its factory in-process, the DLL's exports and
-# unload accounting, the binaries' imports, the console tool, and the whole chain through
-# real COM and the installer. Included from tests/CMakeLists.txt.
+# unload accounting, the binaries' imports, the console tool (on a console and redirected), and
+# the whole chain through real COM and the installer. Included from tests/CMakeLists.txt.
 set_tests_properties(MetadataDate PROPERTIES ENVIRONMENT "TZ=${VELLUMTAG_TEST_ZONE}")
 
 vellumtag_test(PropertyExtension)

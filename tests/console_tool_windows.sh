@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Vellumtag.exe under Wine: its own wildcard expansion (Windows passes patterns unexpanded)
-# and UTF-8 output. Usage: console_tool_windows.sh WINE_RUN VELLUMTAG_EXE SAMPLES_DIR
+# Vellumtag.exe under Wine: its own wildcard expansion (Windows passes patterns unexpanded),
+# UTF-8 bytes when redirected, and on a console (Wine makes a terminal one) the text as written
+# whatever the code page, which is left as it was. Usage: console_tool_windows.sh WINE_RUN VELLUMTAG_EXE SAMPLES_DIR
 set -euo pipefail
 wine_run=$1 exe=$2 samples=$3
 samples_windows="Z:${samples//\//\\}"
@@ -28,6 +29,22 @@ check "pause at the end" 1 "Press any key to continue..."
 status=0
 "$wine_run" "$exe" >/dev/null || status=$?
 [ "$status" -eq 100 ] || { echo "FAILED: no arguments exited $status, not 100" >&2; failures=$((failures + 1)); }
+
+# On a terminal, from a command prompt set to code page 850, which has neither Greek nor
+# Japanese: the tool writes UTF-16 to the console, which the terminal shows as UTF-8, and the
+# prompt still has code page 850 afterwards. (Wine's terminal console shows a character beyond
+# U+FFFF as two U+FFFD, so the title's last character is not checked.)
+# script(1) gives the console a terminal; the CR it shows before each line end is dropped.
+batch=$(mktemp --suffix=.cmd)
+trap 'rm -f "$batch"' EXIT
+printf '@echo off\r\nchcp 850\r\n"Z:%s" "%s\\unicode-title.pdf"\r\nchcp\r\n' \
+    "${exe//\//\\}" "$samples_windows" >"$batch"
+output=$(timeout 120 script -qec "$wine_run cmd /c 'Z:${batch//\//\\}'" /dev/null </dev/null |
+    tr -d '\r')
+check "code page before and after" 2 "Active code page: 850"
+check "console: Latin-1 string" 1 "Author => José Martínez"
+check "console: Greek and Cyrillic" 1 "Subject => Ελληνικά και русский"
+check "console: Japanese" 1 "Title => Ünïcødé — 日本語のタイトル "
 
 if [ "$failures" -ne 0 ]; then
     printf '%s\n' "$output" >&2
