@@ -27,10 +27,14 @@ if errorlevel 1 goto :denied
 if errorlevel 1 goto :failed
 
 rem Save the previous settings only once, so that installing again keeps the original ones.
+rem A handler of our own class (left by the MSI or an earlier install) is not a previous one,
+rem and neither are the lists written beside it: nothing of them is saved.
 reg query "%SAVED%" /reg:64 >nul 2>&1
 if not errorlevel 1 goto :set
 reg add "%SAVED%" /f /reg:64 >nul
 if errorlevel 1 goto :failed
+reg query "%HANDLER%" /ve /reg:64 2>nul | find "%CLSID%" >nul
+if not errorlevel 1 goto :set
 reg query "%HANDLER%" /reg:64 >nul 2>&1
 if errorlevel 1 goto :savelists
 reg copy "%HANDLER%" "%SAVED%\PropertyHandler" /f /reg:64 >nul

@@ -20,6 +20,10 @@ reg delete "%HANDLER%" /f /reg:64 >nul
 if errorlevel 1 goto :failed
 reg query "%SAVED%\PropertyHandler" /reg:64 >nul 2>&1
 if errorlevel 1 goto :lists
+rem A saved handler of our own class (saved by an older install.cmd) would name a DLL that is
+rem about to go: it is not put back.
+reg query "%SAVED%\PropertyHandler" /ve /reg:64 2>nul | find "%CLSID%" >nul
+if not errorlevel 1 goto :lists
 reg copy "%SAVED%\PropertyHandler" "%HANDLER%" /f /reg:64 >nul
 if errorlevel 1 goto :failed
 
@@ -34,10 +38,15 @@ if errorlevel 1 goto :failed
 reg delete "HKLM\SOFTWARE\Vellumtag" /f /reg:64 >nul
 if errorlevel 1 goto :failed
 
-"%SystemRoot%\System32\regsvr32.exe" /u /s "%DLL%"
-if errorlevel 1 (
-    echo uninstall.cmd: %DLL% was not registered. 1>&2
-)
+rem The DLL removes its own class; when it is gone already (deleted before this ran) or fails,
+rem the class key is deleted here, so that nothing names a missing DLL.
+"%SystemRoot%\System32\regsvr32.exe" /u /s "%DLL%" >nul 2>&1
+reg query "HKCR\CLSID\%CLSID%" /reg:64 >nul 2>&1
+if errorlevel 1 goto :done
+reg delete "HKCR\CLSID\%CLSID%" /f /reg:64 >nul
+if errorlevel 1 goto :failed
+
+:done
 echo Vellumtag property handler removed.
 exit /b 0
 
