@@ -11,7 +11,7 @@ BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev zlib1g-dev nettle-dev libpugi
 # The windows preset: the mingw-w64 cross compiler and its zlib, googletest's sources (built
 # with that compiler), Wine to run the tests, zip for scripts/package-windows. Wine's bcrypt.dll
 # does AES through GnuTLS, which it loads when asked: libgnutls30 must be there.
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 libz-mingw-w64-dev googletest wine64 libgnutls30 zip)
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 libz-mingw-w64-dev googletest wine64 libgnutls30 zip wixl)
 
 # The real-world conformance test: qpdf as the independent reader (and the maker of the
 # rewritten and encrypted variants), pdfinfo as a second opinion, pdftk (Java) as a second

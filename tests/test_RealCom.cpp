@@ -14,10 +14,12 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "PropertyExtension.h"
 #include "PropertyTable.h"
 #include "TestSupport.h"
+#include "Version.h"
 #include "WindowsTestSupport.h"
 
 using namespace vellumtag;
@@ -86,6 +88,54 @@ bool keyExists(HKEY root, const std::wstring &key) {
 void setValue(HKEY root, const wchar_t *key, const wchar_t *name, const wchar_t *text) {
     const auto bytes = static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t));
     ASSERT_EQ(RegSetKeyValueW(root, key, name, REG_SZ, text, bytes), ERROR_SUCCESS);
+}
+
+// The DisplayVersion of every entry named Vellumtag in Programs and Features.
+std::vector<std::wstring> installedVersions() {
+    const std::wstring uninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+    std::vector<std::wstring> versions;
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, uninstall.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return versions;
+    wchar_t name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = 256;
+        if (RegEnumKeyExW(handle, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        const std::wstring entry = uninstall + L"\\" + name;
+        if (readValue(HKEY_LOCAL_MACHINE, entry, L"DisplayName").text() == L"Vellumtag")
+            versions.push_back(readValue(HKEY_LOCAL_MACHINE, entry, L"DisplayVersion").text());
+    }
+    RegCloseKey(handle);
+    return versions;
+}
+
+// The FileVersion and ProductVersion texts of a binary's VERSIONINFO resource.
+std::vector<std::wstring> versionTexts(const std::wstring &path) {
+    DWORD ignored = 0;
+    std::vector<char> block(GetFileVersionInfoSizeW(path.c_str(), &ignored));
+    if (block.empty() ||
+        !GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data()))
+        return {};
+    std::vector<std::wstring> texts;
+    for (const wchar_t *name : {L"FileVersion", L"ProductVersion"}) {
+        void *text = nullptr;
+        UINT length = 0;
+        const std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+        if (VerQueryValueW(block.data(), query.c_str(), &text, &length) && length > 0)
+            texts.emplace_back(static_cast<const wchar_t *>(text));
+    }
+    return texts;
+}
+
+std::wstring wide(std::string_view ascii) { return {ascii.begin(), ascii.end()}; }
+
+// Where the MSI puts the binaries: the folder of the DLL that the class names.
+std::filesystem::path installFolder() {
+    return std::filesystem::path(
+               readValue(HKEY_CLASSES_ROOT, classKey(L"InprocServer32"), nullptr).text())
+        .parent_path();
 }
 
 // COM for the calling thread, as a client of the shell would have it.
@@ -348,6 +398,52 @@ TEST(Uninstalled, PreviousSettingsBack) {
               static_cast<DWORD>(REG_NONE));
     EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, classKey()));
     EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vellumtag"));
+}
+
+TEST(OursLeftBehind, OurHandlerWithoutARecord) {
+    setValue(HKEY_LOCAL_MACHINE, kHandlerKey, nullptr, classIdText().c_str());
+}
+
+TEST(NothingOfOursLeft, NoHandlerNoListsNoClass) {
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, kHandlerKey, nullptr).type,
+              static_cast<DWORD>(REG_NONE));
+    for (const wchar_t *list : {L"FullDetails", L"PreviewDetails", L"InfoTip"})
+        EXPECT_EQ(readValue(HKEY_CLASSES_ROOT, kListsKey, list).type, static_cast<DWORD>(REG_NONE))
+            << list;
+    EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, classKey()));
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vellumtag"));
+}
+
+TEST(InstalledByMsi, ClassEntryAndVersions) {
+    const std::filesystem::path folder = installFolder();
+    EXPECT_EQ(folder.filename(), L"Vellumtag");
+    EXPECT_EQ(readValue(HKEY_CLASSES_ROOT, classKey(L"InprocServer32"), L"ThreadingModel").text(),
+              L"Both");
+    EXPECT_EQ(installedVersions(), std::vector<std::wstring>{wide(kVersion)});
+    for (const wchar_t *binary : {L"Vellumtag.exe", L"Vellumtag_x64.dll"})
+        EXPECT_EQ(versionTexts(folder / binary),
+                  (std::vector<std::wstring>{wide(kVersion), wide(kVersion)}))
+            << binary;
+    EXPECT_EQ(
+        readValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vellumtag\\Install\\PropertyHandler", nullptr)
+            .text(),
+        kOtherHandler);
+}
+
+TEST(UpgradedByMsi, OneEntryOfTheNewVersionAndTheFirstSavedSettings) {
+    EXPECT_EQ(installedVersions(), std::vector<std::wstring>{wide(VELLUMTAG_NEXT_VERSION)});
+    EXPECT_TRUE(std::filesystem::exists(installFolder() / L"Vellumtag.exe"));
+    EXPECT_EQ(
+        readValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vellumtag\\Install\\PropertyHandler", nullptr)
+            .text(),
+        kOtherHandler);
+}
+
+TEST(UninstalledByMsi, NoEntryNoFiles) {
+    EXPECT_TRUE(installedVersions().empty());
+    wchar_t programFiles[MAX_PATH];
+    ASSERT_NE(GetEnvironmentVariableW(L"ProgramW6432", programFiles, MAX_PATH), 0u);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(programFiles) / L"Vellumtag"));
 }
 
 } // namespace
