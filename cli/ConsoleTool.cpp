@@ -1,56 +1,21 @@
 #include "ConsoleTool.h"
 
-#include <algorithm>
-#include <new>
 #include <string>
 #include <string_view>
+#include <thread>
 
-#include "PDFDocument.h"
+#include "BatchRunner.h"
+#include "FileReport.h"
+#include "InputWalker.h"
+#include "ProgressLine.h"
+#include "ToolOptions.h"
 #include "Version.h"
-#include "syntax/TextEncoding.h"
 
 namespace vellumtag {
 
 namespace {
 
-constexpr std::string_view kSeparator = "------------------------------------------------------";
 constexpr std::string_view kUsageRule = "--------------------------------------";
-
-using NativeString = std::filesystem::path::string_type;
-
-bool equalsIgnoringCase(const NativeString &argument, std::string_view option) {
-    return argument.size() == option.size() &&
-           std::equal(argument.begin(), argument.end(), option.begin(), [](auto a, char b) {
-               const auto lower = (a >= 'A' && a <= 'Z') ? a - 'A' + 'a' : a;
-               return lower == static_cast<decltype(lower)>(static_cast<unsigned char>(b));
-           });
-}
-
-bool hasOption(const std::vector<std::filesystem::path> &arguments, std::string_view option) {
-    return std::any_of(arguments.begin(), arguments.end(), [&](const auto &argument) {
-        return equalsIgnoringCase(argument.native(), option);
-    });
-}
-
-// The name exactly as given: bytes on POSIX, UTF-16 turned into UTF-8 on Windows.
-std::string displayName(const std::filesystem::path &path) {
-#ifdef _WIN32
-    std::string name;
-    const auto &native = path.native();
-    appendUtf8(
-        std::u16string_view(reinterpret_cast<const char16_t *>(native.data()), native.size()),
-        name);
-    return name;
-#else
-    return path.native();
-#endif
-}
-
-std::string utf8(std::u16string_view text) {
-    std::string out;
-    appendUtf8(text, out);
-    return out;
-}
 
 } // namespace
 
@@ -60,17 +25,17 @@ int ConsoleTool::run(const std::vector<std::filesystem::path> &arguments) {
         printUsage();
         return 100;
     }
-    if (hasOption(arguments, "--help")) {
+    const ToolOptions options = ToolOptions::parse(arguments);
+    if (options.help) {
         printUsage();
         return 0;
     }
-    const bool strict = hasOption(arguments, "--strict");
-    for (const auto &argument : arguments) {
-        if (!argument.empty() && argument.native().front() == '-')
-            continue;
-        printFile(argument, strict);
+    if (!options.error.empty()) {
+        _err << "ERROR: " << options.error << std::endl;
+        return 100;
     }
-    if (hasOption(arguments, "--pause-at-end")) {
+    readAll(options);
+    if (options.pauseAtEnd) {
         _out << "\nPress any key to continue...\n" << std::flush;
         if (_in != nullptr)
             static_cast<void>(std::fgetc(_in));
@@ -96,50 +61,61 @@ void ConsoleTool::printUsage() {
          << "--strict          Read files only as the PDF standard lays them out: no header\n"
          << "                  after a preamble, no startxref far from the end, no rebuilding\n"
          << "                  of damaged cross-reference data\n"
+         << "--jobs N          Read N files at once (default: one per processor core); the\n"
+         << "                  output is the same, in the same order\n"
+         << "-r, --recursive   Read the .pdf files in the directories given and below them\n"
+         << "--follow          With -r, also enter directories that are symbolic links\n"
+         << "--json            One JSON object per line and file: file, result, and values\n"
+         << "                  or error\n"
+         << "--csv             CSV with a header row: file, result and the twelve\n"
+         << "                  properties\n"
          << "\n";
 }
 
-void ConsoleTool::printFile(const std::filesystem::path &path, bool strict) {
-    _out << kSeparator << "\n"
-         << "Filename: " << displayName(path) << "\n"
-         << kSeparator << "\n";
-
-    PDFResult result = PDFResult::Ok;
-    PDFDictionary values;
-    bool recovered = false;
-    try {
-        PDFDocument document;
-        document.setStrict(strict);
-        result = document.load(path);
-        if (result == PDFResult::Ok)
-            values = document.values();
-        recovered = document.recovered();
-    } catch (const std::bad_alloc &) {
-        _out << "Error: Out of memory" << std::endl;
-        return;
+void ConsoleTool::readAll(const ToolOptions &options) {
+    auto render = renderBlock;
+    if (options.format == OutputFormat::JsonLines)
+        render = renderJsonLine;
+    else if (options.format == OutputFormat::Csv) {
+        render = renderCsvRow;
+        _out << csvHeader();
     }
+    const unsigned cores = std::thread::hardware_concurrency();
+    const unsigned jobs = options.jobs != 0 ? options.jobs : (cores != 0 ? cores : 1);
 
-    if (recovered) {
+    // The progress line shares the terminal with what is written; it is wiped before each
+    // write there.
+    ProgressLine progress(_err, ProgressLine::isTerminal(stderr));
+    const bool outputOnTerminal = ProgressLine::isTerminal(stdout);
+    auto warn = [&](std::string_view warning) {
+        progress.wipe();
         _out.flush();
-        _err << "Warning: damaged file, cross-reference data rebuilt" << std::endl;
-    }
-    if (result != PDFResult::Ok) {
-        _out << "Error: " << static_cast<std::int32_t>(result) << ": "
-             << utf8(resultMessage(result)) << "\n";
-        return;
-    }
-    std::string line;
-    for (const auto &[key, value] : values) {
-        line.assign(key);
-        line.append(" => ");
-        if (!appendUtf8(value.text, line)) {
-            line.append("*** Unsupported console Unicode data, len: ");
-            line.append(std::to_string(value.text.size()));
-            line.append(" ***");
-        }
-        line.push_back('\n');
-        _out << line;
-    }
+        _err << warning << std::flush;
+    };
+
+    InputWalker walker(options.files, options.recursive, options.follow);
+    BatchRunner runner(
+        jobs,
+        [&](const InputWalker::Item &item) {
+            return item.problem.empty() ? render(FileReport::read(item.path, options.strict))
+                                        : RenderedReport{};
+        },
+        [&](const InputWalker::Item &item, RenderedReport &report) {
+            if (!item.problem.empty()) {
+                warn("Warning: cannot read directory " + displayName(item.path) + ": " +
+                     item.problem + "\n");
+                return;
+            }
+            if (outputOnTerminal)
+                progress.wipe();
+            _out << report.head;
+            if (!report.warning.empty())
+                warn(report.warning);
+            _out << report.body;
+            progress.fileDone(report.failed);
+        });
+    runner.run(walker);
+    progress.wipe();
     _out.flush();
 }
 

@@ -6,7 +6,7 @@ JOBS=${JOBS:-2}
 
 # Packages every build needs: nettle is the cryptography of the Linux builds, pugixml reads
 # XMP.
-BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev zlib1g-dev nettle-dev libpugixml-dev)
+BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev zlib1g-dev nettle-dev libpugixml-dev nlohmann-json3-dev)
 
 # The windows preset: the mingw-w64 cross compiler and its zlib, googletest's sources (built
 # with that compiler), Wine to run the tests, zip for scripts/package-windows. Wine's bcrypt.dll

@@ -4,7 +4,9 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "TestSupport.h"
@@ -34,6 +36,19 @@ const std::string kUsage = "--------------------------------------\n"
                            "                  after a preamble, no startxref far from the end, "
                            "no rebuilding\n"
                            "                  of damaged cross-reference data\n"
+                           "--jobs N          Read N files at once (default: one per "
+                           "processor core); the\n"
+                           "                  output is the same, in the same order\n"
+                           "-r, --recursive   Read the .pdf files in the directories given "
+                           "and below them\n"
+                           "--follow          With -r, also enter directories that are "
+                           "symbolic links\n"
+                           "--json            One JSON object per line and file: file, "
+                           "result, and values\n"
+                           "                  or error\n"
+                           "--csv             CSV with a header row: file, result and the "
+                           "twelve\n"
+                           "                  properties\n"
                            "\n";
 
 const std::string kSeparator = "------------------------------------------------------\n";
@@ -55,9 +70,10 @@ struct ToolRun {
     std::string errors; // standard error
 };
 
-// Runs the built tool in dir with the arguments, standard input from stdinText.
+// Runs the built tool in dir with the arguments, standard input from stdinText; joined puts
+// standard error into the output, as a terminal shows both.
 ToolRun runTool(const std::filesystem::path &dir, const std::vector<std::string> &arguments,
-                const std::string &stdinText = "") {
+                const std::string &stdinText = "", bool joined = false) {
     // Outside dir, where patterns would find it.
     const TempDir scratch;
     const std::filesystem::path errors = scratch.path() / "stderr.txt";
@@ -72,8 +88,9 @@ ToolRun runTool(const std::filesystem::path &dir, const std::vector<std::string>
         command.push_back(' ');
         command.append(quote(argument));
     }
-    command.append(" 2>");
-    command.append(quote(errors.string()));
+    command.append(joined ? " 2>&1" : " 2>");
+    if (!joined)
+        command.append(quote(errors.string()));
     ToolRun run;
     FILE *pipe = popen(command.c_str(), "r");
     if (pipe == nullptr)
@@ -226,6 +243,149 @@ TEST(ConsoleTool, UnprintableValuesShowTheirPrefixAndLength) {
                               "Author => fine\n"
                               "Subject => *** Unsupported console Unicode data, len: 3 ***\n"
                               "Title => A*** Unsupported console Unicode data, len: 2 ***\n");
+}
+
+// A PDF whose Info dictionary is the given entries.
+std::string withInfo(const std::string &entries) {
+    return PdfBuilder()
+        .object(1, "<< /Type /Catalog >>")
+        .object(2, "<< " + entries + " >>")
+        .build("/Root 1 0 R /Info 2 0 R");
+}
+
+// -r walks each directory in name order, depth first, taking .pdf in any case and regular
+// files only; symbolic links to files are read, links to directories only with --follow, and a
+// link loop ends.
+TEST(ConsoleTool, RecursiveWalkInNameOrder) {
+    TempDir dir;
+    for (const char *sub : {"tree", "tree/b", "tree/b/deep", "elsewhere"})
+        std::filesystem::create_directory(dir.path() / sub);
+    for (const char *name : {"tree/c.PDF", "tree/a.pdf", "tree/b/z.Pdf", "tree/b/deep/y.pdf",
+                             "tree/notes.txt", "tree/pdf", "elsewhere/e.pdf"})
+        dir.write(name, withInfo("/Title (t)"));
+    std::filesystem::create_symlink("../elsewhere", dir.path() / "tree/linked");
+    std::filesystem::create_symlink("../elsewhere/e.pdf", dir.path() / "tree/d.pdf");
+    std::filesystem::create_symlink("..", dir.path() / "tree/b/up");
+    std::filesystem::create_symlink("gone.pdf", dir.path() / "tree/dangling.pdf");
+    ASSERT_EQ(mkfifo((dir.path() / "tree/fifo.pdf").c_str(), 0600), 0);
+
+    auto names = [](const std::string &output) {
+        std::vector<std::string> out;
+        for (std::size_t at = 0; (at = output.find("Filename: ", at)) != std::string::npos;)
+            out.push_back(output.substr(at + 10, output.find('\n', at) - at - 10)), ++at;
+        return out;
+    };
+    const std::vector<std::string> plain = {"tree/a.pdf", "tree/b/deep/y.pdf", "tree/b/z.Pdf",
+                                            "tree/c.PDF", "tree/d.pdf",        "tree/dangling.pdf"};
+    std::vector<std::string> followed = plain;
+    followed.insert(followed.end(), {"tree/linked/e.pdf"});
+    // Through the loop "up": tree/b/up is tree, already on the way down, so not entered again.
+    for (const char *jobs : {"1", "3"}) {
+        EXPECT_EQ(names(runTool(dir.path(), {"--jobs", jobs, "-r", "tree"}).output), plain);
+        EXPECT_EQ(
+            names(runTool(dir.path(), {"--recursive", "--follow", "--jobs", jobs, "tree"}).output),
+            followed);
+    }
+    // Without -r a directory is a file that can't be read; a file given stays a file.
+    EXPECT_EQ(runTool(dir.path(), {"tree", "tree/pdf"}).output,
+              header("tree") + "Error: 100: File does not exists or can't be read\n" +
+                  header("tree/pdf") + "Title => t\n");
+}
+
+TEST(ConsoleTool, UnreadableDirectoryIsAWarningAndTheWalkGoesOn) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root reads every directory";
+    TempDir dir;
+    std::filesystem::create_directories(dir.path() / "tree/closed");
+    dir.write("tree/closed/x.pdf", withInfo("/Title (x)"));
+    dir.write("tree/open.pdf", withInfo("/Title (o)"));
+    std::filesystem::permissions(dir.path() / "tree/closed", std::filesystem::perms::none);
+    const ToolRun run = runTool(dir.path(), {"-r", "tree"});
+    std::filesystem::permissions(dir.path() / "tree/closed", std::filesystem::perms::owner_all);
+    EXPECT_EQ(run.output, header("tree/open.pdf") + "Title => o\n");
+    EXPECT_EQ(run.errors.find("Warning: cannot read directory tree/closed: "), 0u) << run.errors;
+}
+
+TEST(ConsoleTool, OptionValuesThatCantBeUsed) {
+    TempDir dir;
+    for (const std::vector<std::string> &arguments :
+         std::vector<std::vector<std::string>>{{"a.pdf", "--jobs"},
+                                               {"--jobs", "0", "a.pdf"},
+                                               {"--jobs", "two", "a.pdf"},
+                                               {"--jobs=-1", "a.pdf"},
+                                               {"--JOBS", "4x", "a.pdf"},
+                                               {"--jobs", "100000", "a.pdf"}}) {
+        const ToolRun run = runTool(dir.path(), arguments);
+        EXPECT_EQ(run.status, 100) << arguments[1];
+        EXPECT_EQ(run.output, "") << arguments[1];
+        EXPECT_EQ(run.errors,
+                  "ERROR: --jobs needs a count of files to read at once, from 1 to 1024\n");
+    }
+    dir.write("a.pdf", withInfo("/Title (a)"));
+    for (const char *jobs : {"--jobs=2", "--Jobs=1"})
+        EXPECT_EQ(runTool(dir.path(), {jobs, "a.pdf"}).output, header("a.pdf") + "Title => a\n");
+}
+
+// JSON lines and CSV rows: values as text that is valid UTF-8 (an unpaired surrogate is
+// U+FFFD there, unlike in the blocks), failures with their code, and CSV's quoting.
+TEST(ConsoleTool, JsonAndCsvRecords) {
+    TempDir dir;
+    dir.write("a.pdf", withInfo("/Title <FEFF0041D800> /Author (Smith, \"J\") /Keywords (x\\ny) "
+                                "/Custom (c)"));
+    dir.write("b.pdf", "not a pdf");
+    dir.write("we,ird\".pdf", withInfo("/Title (w)"));
+    const std::vector<std::string> files = {"a.pdf", "b.pdf", "missing.pdf", "we,ird\".pdf"};
+    std::vector<std::string> arguments = files;
+    arguments.insert(arguments.begin(), "--json");
+    EXPECT_EQ(runTool(dir.path(), arguments).output,
+              "{\"file\":\"a.pdf\",\"result\":0,\"values\":{\"Author\":\"Smith, \\\"J\\\"\","
+              "\"Custom\":\"c\",\"Keywords\":\"x\\ny\",\"Title\":\"A\xEF\xBF\xBD\"}}\n"
+              "{\"file\":\"b.pdf\",\"result\":101,\"error\":\"Not a PDF file\"}\n"
+              "{\"file\":\"missing.pdf\",\"result\":100,"
+              "\"error\":\"File does not exists or can't be read\"}\n"
+              "{\"file\":\"we,ird\\\".pdf\",\"result\":0,\"values\":{\"Title\":\"w\"}}\n");
+    arguments[0] = "--CSV";
+    EXPECT_EQ(runTool(dir.path(), arguments).output,
+              "file,result,Title,Author,Category,Comments,Company,Subject,Keywords,Producer,"
+              "Creator,PageCount,CreationDate,ModDate\r\n"
+              "a.pdf,0,A\xEF\xBF\xBD,\"Smith, \"\"J\"\"\",,,,,\"x\ny\",,,,,\r\n"
+              "b.pdf,101,,,,,,,,,,,,\r\n"
+              "missing.pdf,100,,,,,,,,,,,,\r\n"
+              "\"we,ird\"\".pdf\",0,w,,,,,,,,,,,\r\n");
+}
+
+// Many files on several threads: the same bytes as one thread, warnings in their place
+// among the blocks (standard error and output joined, as on a terminal).
+TEST(ConsoleTool, JobsKeepTheOrderAndTheWarningsPlace) {
+    TempDir dir;
+    std::string zeroed = withInfo("/Title (Damaged)");
+    const std::size_t startxref = zeroed.rfind("startxref\n") + 10;
+    zeroed.replace(startxref, zeroed.find('\n', startxref) - startxref, "0");
+    std::vector<std::string> files;
+    for (int i = 0; i < 60; ++i) {
+        std::string name("f");
+        name.append(std::to_string(i)).append(".pdf");
+        dir.write(name, i % 7 == 3   ? zeroed
+                        : i % 5 == 0 ? std::string("garbage")
+                                     : withInfo("/Title (" + std::to_string(i) + ")"));
+        files.push_back(name);
+    }
+    auto run = [&](const char *jobs, bool joined) {
+        std::vector<std::string> arguments = files;
+        arguments.insert(arguments.begin(), {"--jobs", jobs});
+        return runTool(dir.path(), arguments, "", joined);
+    };
+    const ToolRun serial = run("1", false);
+    const ToolRun serialJoined = run("1", true);
+    const std::string warning = "Warning: damaged file, cross-reference data rebuilt\n";
+    EXPECT_NE(serialJoined.output.find(header("f3.pdf") + warning + "Title => Damaged\n"),
+              std::string::npos);
+    for (const char *jobs : {"2", "4", "16"}) {
+        const ToolRun parallel = run(jobs, false);
+        EXPECT_EQ(parallel.output, serial.output) << jobs;
+        EXPECT_EQ(parallel.errors, serial.errors) << jobs;
+        EXPECT_EQ(run(jobs, true).output, serialJoined.output) << jobs;
+    }
 }
 
 TEST(TextEncoding, Utf8StopsAtAnUnpairedSurrogate) {
