@@ -26,6 +26,13 @@ check "UTF-8 title" 1 "Title => Ünïcødé — 日本語のタイトル 📚"
 check "Latin-1 string as UTF-8" 1 "Author => José Martínez"
 check "pause at the end" 1 "Press any key to continue..."
 
+# A tree walked on two threads: JSON lines in the order of one, UTF-8 as on Linux.
+output=$("$wine_run" "$exe" --json --jobs 2 -r "$samples_windows" </dev/null)
+serial=$("$wine_run" "$exe" --json --jobs 1 -r "$samples_windows" </dev/null)
+[ "$output" = "$serial" ] || { echo "FAILED: --jobs 2 differs from --jobs 1" >&2; failures=$((failures + 1)); }
+check "one JSON line per sample" "$(find "$samples" -iname '*.pdf' | wc -l)" '{"file":"'
+check "JSON title" 1 '"Title":"Ünïcødé — 日本語のタイトル 📚"'
+
 status=0
 "$wine_run" "$exe" >/dev/null || status=$?
 [ "$status" -eq 100 ] || { echo "FAILED: no arguments exited $status, not 100" >&2; failures=$((failures + 1)); }
