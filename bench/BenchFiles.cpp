@@ -79,9 +79,9 @@ std::uint32_t contentObject(std::uint32_t pages, std::uint32_t page) {
 }
 
 // Everything of a document but its cross-reference section. Objects that are not streams go
-// into object streams of up to 100 objects when asked, numbered from the classic form's object
-// count on. Returns the first object number left free.
-std::uint32_t writeObjects(PdfBuilder &pdf, std::uint32_t pages, bool objectStreams) {
+// into object streams of up to `perStream` objects when asked (0: none), numbered from the
+// classic form's object count on. Returns the first object number left free.
+std::uint32_t writeObjects(PdfBuilder &pdf, std::uint32_t pages, std::uint32_t perStream) {
     std::uint32_t next = contentObject(pages, pages - 1) + 1;
     std::vector<std::pair<std::uint32_t, std::string>> batch;
     const auto flush = [&] {
@@ -90,12 +90,12 @@ std::uint32_t writeObjects(PdfBuilder &pdf, std::uint32_t pages, bool objectStre
         batch.clear();
     };
     const auto object = [&](std::uint32_t number, std::string body) {
-        if (!objectStreams) {
+        if (perStream == 0) {
             pdf.object(number, body);
             return;
         }
         batch.emplace_back(number, std::move(body));
-        if (batch.size() == 100)
+        if (batch.size() == perStream)
             flush();
     };
 
@@ -157,8 +157,12 @@ std::uint32_t writeDocument(const std::filesystem::path &path, std::uint32_t pag
         pdf.encrypt({.objectNumber = objects, .cipher = Cipher::AES128, .revision = 4});
     else if (form == Form::Aes256ClassicTable)
         pdf.encrypt({.objectNumber = objects, .cipher = Cipher::AES256, .revision = 6});
-    const std::uint32_t next = writeObjects(pdf, pages, form == Form::ObjectStreams);
-    if (form == Form::ObjectStreams)
+    const bool objectStreams = form == Form::ObjectStreams || form == Form::OneObjectStream;
+    const std::uint32_t next = writeObjects(pdf, pages,
+                                            !objectStreams                ? 0
+                                            : form == Form::ObjectStreams ? 100
+                                                                          : UINT32_MAX);
+    if (objectStreams)
         pdf.xrefStream(next, trailerEntries(), {.predictor = true});
     else
         pdf.xrefTable(trailerEntries(!encrypted));
@@ -169,7 +173,7 @@ std::uint32_t writeDocument(const std::filesystem::path &path, std::uint32_t pag
 void writeIncremental(const std::filesystem::path &path, std::uint32_t pages, std::uint32_t updates,
                       std::uint32_t objectsPerUpdate) {
     PdfBuilder pdf("1.5");
-    writeObjects(pdf, pages, false);
+    writeObjects(pdf, pages, 0);
     pdf.xrefTable(trailerEntries());
     for (std::uint32_t update = 1; update <= updates; ++update) {
         pdf.object(kInfo, info(update));

@@ -17,6 +17,8 @@ enum class Form {
     ClassicTable,       // every object in the file, one cross-reference table
     ObjectStreams,      // the objects that are not streams in object streams of up to 100, as qpdf
                         // --object-streams=generate stores them, and a cross-reference stream
+    OneObjectStream,    // the same with all of them in one object stream, the catalog, page tree
+                        // root and information dictionary first
     Rc4ClassicTable,    // the classic table form, RC4-encrypted with a 128-bit key (revision 3)
     Aes128ClassicTable, // the same, AES-128-encrypted (revision 4)
     Aes256ClassicTable, // the same, AES-256-encrypted (revision 6)

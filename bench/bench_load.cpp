@@ -1,6 +1,7 @@
 // In-process load times of the reader (PDFDocument::load, file mapping included) on generated
 // files that stand for the shapes it meets: a classic cross-reference table of a few thousand
-// objects, the same document with object streams and a cross-reference stream and as RC4,
+// objects, the same document with object streams (of 100 objects, or all in one) and a
+// cross-reference stream and as RC4,
 // AES-128 and AES-256 encrypted copies, a long chain of incremental updates, and one big stream
 // beside a small document at 1 MiB, 1 GiB and 3 GiB, whose load times should not grow with the
 // size: the big files are sparse, so they cost no disk space. All are written by the PdfBuilder of
@@ -91,6 +92,8 @@ int main(int argc, char **argv) {
             vellumtag::bench::writeDocument(classic, kPages, Form::ClassicTable);
         const fs::path xrefStream = folder.path / "xref-stream.pdf";
         vellumtag::bench::writeDocument(xrefStream, kPages, Form::ObjectStreams);
+        const fs::path oneObjectStream = folder.path / "one-object-stream.pdf";
+        vellumtag::bench::writeDocument(oneObjectStream, kPages, Form::OneObjectStream);
         const fs::path rc4 = folder.path / "rc4.pdf";
         vellumtag::bench::writeDocument(rc4, kPages, Form::Rc4ClassicTable);
         const fs::path aes128 = folder.path / "aes128.pdf";
@@ -113,6 +116,9 @@ int main(int argc, char **argv) {
         benchmark::RegisterBenchmark(classicName.c_str(), loadFile, classic, pages);
         benchmark::RegisterBenchmark("load/xref_stream_object_streams", loadFile, xrefStream,
                                      pages);
+        // Only the header and the first objects of the one stream are inflated.
+        benchmark::RegisterBenchmark("load/xref_stream_one_object_stream", loadFile,
+                                     oneObjectStream, pages);
         benchmark::RegisterBenchmark("load/rc4_128_classic_table", loadFile, rc4, pages);
         benchmark::RegisterBenchmark("load/aes_128_classic_table", loadFile, aes128, pages);
         benchmark::RegisterBenchmark("load/aes_256_r6_classic_table", loadFile, aes256, pages);

@@ -5,6 +5,7 @@
 
 #include "TestSupport.h"
 #include "objects/Adler32.h"
+#include "objects/FlateStream.h"
 #include "objects/PDFObject.h"
 
 using namespace vellumtag;
@@ -197,6 +198,96 @@ TEST(PDFObject, InflateStopsAtTheStreamLimit) {
     data.assign(fits.begin(), fits.end());
     EXPECT_EQ(PDFObject::flateDecode(data), PDFResult::Ok);
     EXPECT_EQ(data.size(), limits::kMaxStreamBytes);
+}
+
+// Text that deflates to about a third, so that a prefix of the output comes from a prefix of
+// the input and damage near the end of the input leaves the start of the output intact.
+std::string variedText(std::size_t size) {
+    std::string text;
+    std::uint32_t state = 12345;
+    while (text.size() < size) {
+        state = state * 1103515245 + 12345;
+        text += "word" + std::to_string(state >> 20) + ((state & 0x700) == 0 ? "\n" : " ");
+    }
+    text.resize(size);
+    return text;
+}
+
+std::span<const std::uint8_t> bytesOf(const std::string &text) {
+    return {reinterpret_cast<const std::uint8_t *>(text.data()), text.size()};
+}
+
+std::string textOf(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// A prefix is inflated to exactly the size asked for, a later call goes on from there, and the
+// whole comes out equal to the original, whatever size the caller expected.
+TEST(FlateStream, PrefixesThenTheRest) {
+    const std::string plain = variedText(300000);
+    const std::string z = compressed(plain);
+    struct Case {
+        std::vector<std::size_t> sizes; // SIZE_MAX: the whole
+        std::size_t expected;
+    };
+    const Case cases[] = {
+        {{SIZE_MAX}, 0},
+        {{SIZE_MAX}, plain.size()},
+        {{SIZE_MAX}, 1},
+        {{SIZE_MAX}, plain.size() * 10},
+        {{SIZE_MAX}, SIZE_MAX / 2}, // more than the input could ever give: not believed
+        {{1, 300, 299, 4096, 200000, SIZE_MAX}, 0},
+        {{0, 299999, 300000}, 0},
+        {{400000}, 0}, // more than there is: the whole, and the checksum compared
+    };
+    for (const auto &c : cases) {
+        FlateStream stream(bytesOf(z), c.expected);
+        std::size_t reached = 0;
+        for (const std::size_t size : c.sizes) {
+            ASSERT_EQ(stream.inflateTo(size, limits::kMaxStreamBytes), PDFResult::Ok) << size;
+            reached = std::max(reached, std::min(size, plain.size()));
+            EXPECT_EQ(stream.output().size(), reached) << size;
+            EXPECT_EQ(textOf(stream.output()), plain.substr(0, reached)) << size;
+        }
+        EXPECT_EQ(stream.ended(), reached == plain.size());
+    }
+}
+
+// Damage stops the inflation where it lies (a wrong Adler-32 at the end): what came out before
+// it stays usable, and the whole fails, each time it is asked for.
+TEST(FlateStream, DamageFailsOnlyWhatLiesBeyondIt) {
+    const std::string plain = variedText(300000);
+    const std::string z = compressed(plain);
+    std::string badCheck = z, badTail = z;
+    badCheck.back() = static_cast<char>(badCheck.back() ^ 1);
+    for (std::size_t i = badTail.size() - 2000; i < badTail.size() - 1000; ++i)
+        badTail[i] = static_cast<char>(badTail[i] ^ 0x5A);
+    const std::string cut = z.substr(0, z.size() / 2);
+    for (const std::string &damaged : {badCheck, badTail, cut}) {
+        const std::string *data = &damaged;
+        FlateStream stream(bytesOf(*data));
+        EXPECT_EQ(stream.inflateTo(50000, limits::kMaxStreamBytes), PDFResult::Ok);
+        EXPECT_EQ(textOf(stream.output()), plain.substr(0, 50000));
+        EXPECT_EQ(stream.inflateAll(limits::kMaxStreamBytes), PDFResult::DecompressionFailed);
+        EXPECT_FALSE(stream.ended());
+        EXPECT_EQ(stream.inflateTo(40000, limits::kMaxStreamBytes), PDFResult::Ok);
+        EXPECT_EQ(stream.inflateAll(limits::kMaxStreamBytes), PDFResult::DecompressionFailed);
+        Bytes whole(data->begin(), data->end());
+        EXPECT_EQ(PDFObject::flateDecode(whole), PDFResult::DecompressionFailed);
+    }
+}
+
+// The limit holds for prefixes and for the whole, whatever size was expected.
+TEST(FlateStream, OutputStopsAtTheLimit) {
+    const std::string plain = variedText(100000);
+    const std::string z = compressed(plain);
+    for (const std::size_t expected : {std::size_t{0}, plain.size()}) {
+        FlateStream stream(bytesOf(z), expected);
+        EXPECT_EQ(stream.inflateTo(60000, 70000), PDFResult::Ok);
+        EXPECT_EQ(stream.inflateTo(80000, 70000), PDFResult::DecompressionFailed);
+        EXPECT_EQ(textOf(stream.output()), plain.substr(0, 70000));
+        FlateStream exact(bytesOf(z), expected);
+        EXPECT_EQ(exact.inflateAll(plain.size()), PDFResult::Ok);
+        EXPECT_EQ(exact.output().size(), plain.size());
+    }
 }
 
 TEST(PDFObject, StoredStreamsAboveTheLimitAreRefused) {

@@ -225,4 +225,32 @@ TEST(PDFXrefStreamObject, ObjectsAreReadOutOfTheirObjectStream) {
     EXPECT_EQ(r.objects.readObject(12, twelve), PDFResult::ObjectNotFound);
 }
 
+// The size foreseen for the inflated rows, which sizes the inflate's buffer: the rows that
+// /Index or /Size count, each as wide as /W and the predictor's tag byte make it.
+TEST(PDFXrefStreamObject, DecodedSizeComesFromTheLayout) {
+    struct Case {
+        const char *entries;
+        std::uint64_t size;
+    };
+    const Case cases[] = {
+        {"/W [1 2 1] /Size 10", 40},
+        {"/W [1 2 1] /Size 10 /DecodeParms << /Columns 4 /Predictor 12 >>", 50},
+        {"/W [1 3 2] /Index [0 3 10 2] /Size 12", 30},
+        {"/W [1 3 2] /Index [0 3 10] /Size 12", 18}, // the unpaired number counts no rows
+        {"/W [1 8 8] /Size 2147483647", std::uint64_t{2147483647} * 17},
+        {"/W [1 2 1] /Size -4", 0},
+        {"/W [1 2 1]", 0},
+        {"/W [4] /Size 10", 0},
+        {"/W [1 9 1] /Size 10", 0},
+        {"/W [0 0 0] /Size 10", 0},
+        {"/Size 10", 0},
+    };
+    for (const auto &c : cases) {
+        test::ParserOver over(std::string("<< ") + c.entries + " >>");
+        PDFDictionary dictionary;
+        ASSERT_EQ(dictionary.parse(over.parser), PDFResult::Ok) << c.entries;
+        EXPECT_EQ(PDFXrefStreamObject::decodedSize(dictionary), c.size) << c.entries;
+    }
+}
+
 } // namespace

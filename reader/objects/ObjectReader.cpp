@@ -2,8 +2,7 @@
 
 #include <algorithm>
 
-#include "syntax/MemorySource.h"
-#include "syntax/PDFNames.h"
+#include "syntax/Limits.h"
 
 namespace vellumtag {
 
@@ -14,23 +13,14 @@ PDFResult ObjectReader::readObject(std::uint32_t number, PDFObject &object) {
     if (!entry->compressed())
         return readInFile(number, entry->offset, object);
 
-    const std::uint32_t index = entry->index;
-    const PDFResult loaded = loadObjectStream(entry->stream);
-    if (loaded != PDFResult::Ok)
-        return loaded;
-    const auto &objects = _objectStream.objects;
-    auto found = objects.end();
-    if (index < objects.size() && objects[index].first == number)
-        found = objects.begin() + index;
-    else
-        found = std::find_if(objects.begin(), objects.end(),
-                             [&](const auto &pair) { return pair.first == number; });
-    if (found == objects.end())
-        return PDFResult::ObjectNotFound;
-    const std::uint64_t position = _objectStream.first + found->second;
-    if (position < _objectStream.first || position >= _objectStream.data.size())
-        return PDFResult::BadValue;
-    return object.readEmbedded(_objectStream.data, position, number);
+    PDFResult result = PDFResult::Ok;
+    ObjectStream *const stream = objectStream(entry->stream, result);
+    if (stream == nullptr)
+        return result;
+    result = stream->readObject(number, entry->index, object);
+    // Reading the object may have inflated more of its stream.
+    trim();
+    return result;
 }
 
 PDFResult ObjectReader::readInFile(std::uint32_t number, std::uint64_t offset, PDFObject &object) {
@@ -41,42 +31,54 @@ PDFResult ObjectReader::readInFile(std::uint32_t number, std::uint64_t offset, P
     return result;
 }
 
-const std::vector<std::pair<std::uint32_t, std::uint64_t>> *
-ObjectReader::objectStreamMembers(std::uint32_t number) {
-    return loadObjectStream(number) == PDFResult::Ok ? &_objectStream.objects : nullptr;
+const ObjectStream::Members *ObjectReader::objectStreamMembers(std::uint32_t number) {
+    PDFResult result = PDFResult::Ok;
+    const ObjectStream *const stream = objectStream(number, result);
+    return stream != nullptr ? &stream->members() : nullptr;
 }
 
-PDFResult ObjectReader::loadObjectStream(std::uint32_t number) {
-    if (_objectStream.number == number)
-        return _objectStream.result;
-    _objectStream = ObjectStream{};
-    _objectStream.number = number;
-    // An object stream lies in the file itself, never inside another object stream.
-    const std::optional<XrefEntry> entry = _context.xref->findEntry(number);
-    if (!entry || entry->compressed())
-        return _objectStream.result = PDFResult::ObjectNotFound;
-    PDFObject stream;
-    const PDFResult result = readInFile(number, entry->offset, stream);
-    if (result != PDFResult::Ok)
-        return _objectStream.result = result;
-
-    const std::uint64_t count = stream._dictionary.getUInt(names::kN);
-    const std::uint64_t first = stream._dictionary.getUInt(names::kFirst);
-    if (count == UINT64_MAX || first == UINT64_MAX)
-        return _objectStream.result = PDFResult::BadValue;
-    // The header holds /N pairs of object number and offset; a /N beyond them finds no more.
-    MemorySource header(stream._data);
-    MemoryParser parser(header);
-    for (std::uint64_t i = 0; i < count; ++i) {
-        std::uint64_t objectNumber = 0, offset = 0;
-        if (!parser.readUnsigned(objectNumber) || !parser.readUnsigned(offset))
-            break;
-        if (objectNumber < XrefEntry::kInFile)
-            _objectStream.objects.emplace_back(static_cast<std::uint32_t>(objectNumber), offset);
+ObjectStream *ObjectReader::objectStream(std::uint32_t number, PDFResult &result) {
+    const auto kept =
+        std::find_if(_objectStreams.begin(), _objectStreams.end(),
+                     [number](const Cached &cached) { return cached.number == number; });
+    if (kept != _objectStreams.end()) {
+        std::rotate(_objectStreams.begin(), kept, kept + 1);
+    } else {
+        _objectStreams.insert(_objectStreams.begin(), Cached{number, PDFResult::Ok, nullptr});
+        Cached &opened = _objectStreams.front();
+        // An object stream lies in the file itself, never inside another object stream.
+        const std::optional<XrefEntry> entry = _context.xref->findEntry(number);
+        PDFObject object;
+        bool isStream = false;
+        if (!entry || entry->compressed())
+            opened.result = PDFResult::ObjectNotFound;
+        else
+            opened.result = object.readStored(_context, entry->offset, isStream);
+        if (opened.result == PDFResult::Ok && object._objectNumber != number)
+            opened.result = PDFResult::ObjectNotFound;
+        if (opened.result == PDFResult::Ok) {
+            auto stream = std::make_unique<ObjectStream>();
+            opened.result = stream->open(object, _context.budget);
+            if (opened.result == PDFResult::Ok)
+                opened.stream = std::move(stream);
+        }
+        trim();
     }
-    _objectStream.first = first;
-    _objectStream.data = std::move(stream._data);
-    return PDFResult::Ok;
+    result = _objectStreams.front().result;
+    return _objectStreams.front().stream.get();
+}
+
+void ObjectReader::trim() {
+    std::size_t bytes = 0;
+    std::size_t keep = 1;
+    for (; keep < _objectStreams.size() && keep < limits::kMaxCachedObjectStreams; ++keep) {
+        const ObjectStream *const stream = _objectStreams[keep].stream.get();
+        bytes += stream != nullptr ? stream->heldBytes() : 0;
+        if (bytes > limits::kMaxCachedObjectStreamBytes)
+            break;
+    }
+    _objectStreams.erase(_objectStreams.begin() + static_cast<std::ptrdiff_t>(keep),
+                         _objectStreams.end());
 }
 
 } // namespace vellumtag

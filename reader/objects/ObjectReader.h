@@ -1,18 +1,22 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <utility>
 #include <vector>
 
 #include "objects/ObjectContext.h"
+#include "objects/ObjectStream.h"
 #include "objects/PDFObject.h"
 #include "syntax/PDFResult.h"
 
 namespace vellumtag {
 
 // Reads objects by number wherever the object index places them: in the file, or inside an
-// object stream (ISO 32000-1, 7.5.7), whose decoded data it keeps for the next object read
-// from the same stream. The context must have an object index.
+// object stream (ISO 32000-1, 7.5.7). It keeps the object streams it opened, the last used
+// first, for the next objects read from them (limits::kMaxCachedObjectStreams, and
+// limits::kMaxCachedObjectStreamBytes of data beside the one in use); everything it keeps goes
+// with it. The context must have an object index.
 class ObjectReader {
 public:
     explicit ObjectReader(const ObjectContext &context) : _context(context) {}
@@ -23,25 +27,24 @@ public:
     PDFResult readObject(std::uint32_t number, PDFObject &object);
     // The (object number, offset) pairs of an object stream's header, valid until the next
     // read; nothing when it cannot be read.
-    const std::vector<std::pair<std::uint32_t, std::uint64_t>> *
-    objectStreamMembers(std::uint32_t number);
+    const ObjectStream::Members *objectStreamMembers(std::uint32_t number);
     const ObjectContext &context() const { return _context; }
 
 private:
-    // The object stream last read: its decoded data with the (object number, offset) header
-    // pairs, or the failure of reading it, which is not tried again.
-    struct ObjectStream {
-        std::uint32_t number = XrefEntry::kInFile;
-        PDFResult result = PDFResult::Ok;
-        Bytes data;
-        std::uint64_t first = 0;
-        std::vector<std::pair<std::uint32_t, std::uint64_t>> objects;
+    // An object stream opened, or the failure of opening it, which is not tried again.
+    struct Cached {
+        std::uint32_t number;
+        PDFResult result;
+        std::unique_ptr<ObjectStream> stream;
     };
-    PDFResult loadObjectStream(std::uint32_t number);
+    // The object stream, opened or found among those kept, and put first; null on failure.
+    ObjectStream *objectStream(std::uint32_t number, PDFResult &result);
     PDFResult readInFile(std::uint32_t number, std::uint64_t offset, PDFObject &object);
+    // Lets go of the streams used longest ago beyond the limits, never of the first.
+    void trim();
 
     ObjectContext _context;
-    ObjectStream _objectStream;
+    std::vector<Cached> _objectStreams;
 };
 
 } // namespace vellumtag

@@ -1,10 +1,8 @@
 #include "objects/PDFObject.h"
 
 #include <algorithm>
-#include <array>
-#include <zlib.h>
 
-#include "objects/Adler32.h"
+#include "objects/FlateStream.h"
 #include "syntax/MemorySource.h"
 #include "syntax/PDFNames.h"
 
@@ -13,16 +11,6 @@ namespace vellumtag {
 using namespace std::string_view_literals;
 
 namespace {
-
-// Releases zlib's state on every path out of flateDecode, exceptions included.
-struct InflateState {
-    z_stream stream{};
-    bool initialised = false;
-    ~InflateState() {
-        if (initialised)
-            inflateEnd(&stream);
-    }
-};
 
 // ISO 32000-1, 7.3.8.1: "stream" is followed by CR LF or LF, and the data begin after it.
 // Blanks before the line end, and a lone CR, are tolerated; the data's own first bytes, which
@@ -47,7 +35,16 @@ void skipStreamLineEnd(MemoryParser &parser) {
 } // namespace
 
 PDFResult PDFObject::read(const ObjectContext &context, std::uint64_t offset) {
+    bool stream = false;
+    const PDFResult result = readStored(context, offset, stream);
+    if (result != PDFResult::Ok || !stream)
+        return result;
+    return decode(context.budget);
+}
+
+PDFResult PDFObject::readStored(const ObjectContext &context, std::uint64_t offset, bool &stream) {
     MemoryParser &parser = context.parser;
+    stream = false;
     _data.clear();
     _dictionary.clear();
     _value = PDFValue{};
@@ -77,15 +74,13 @@ PDFResult PDFObject::read(const ObjectContext &context, std::uint64_t offset) {
         }
     }
     skipStreamLineEnd(parser);
+    stream = true;
 
     const std::uint64_t start = parser.offset();
     const std::optional<std::uint64_t> length = streamLength(context, start);
     if (!length)
         return PDFResult::BadValue;
-    StreamBudget *const budget = context.budget;
-    const std::size_t limit =
-        std::min(limits::kMaxStreamBytes, budget != nullptr ? budget->left() : SIZE_MAX);
-    if (*length > limit)
+    if (*length > streamLimit(context.budget))
         return PDFResult::BadValue;
     parser.seek(start);
     parser.readBytes(static_cast<std::size_t>(*length), _data);
@@ -98,26 +93,40 @@ PDFResult PDFObject::read(const ObjectContext &context, std::uint64_t offset) {
             return decrypted;
         }
     }
+    return PDFResult::Ok;
+}
 
-    // ISO 32000-1, 7.3.8.2: /Filter is a name or an array of names, applied in order. Only
-    // FlateDecode is known; any other filter ends the read of this stream.
-    // A /Crypt filter first (7.4.10) is the decryptor's, done above.
+PDFResult PDFObject::decode(StreamBudget *budget, std::size_t expected) {
+    // Only FlateDecode is known; any other filter ends the decoding of this stream. The size
+    // expected is that of the last filter's output.
     PDFResult result = PDFResult::Ok;
-    std::vector<std::u16string> filters = filterNames(_dictionary.getString(names::kFilter, u""));
-    if (!filters.empty() && filters.front() == names::kCrypt)
-        filters.erase(filters.begin());
-    for (const std::u16string &filter : filters) {
-        if (filter != names::kFlateDecode) {
+    const std::size_t limit = streamLimit(budget);
+    const std::vector<std::u16string> list = filters();
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (list[i] != names::kFlateDecode) {
             result = PDFResult::BadValue;
             break;
         }
-        result = flateDecode(_data, limit);
+        result = flateDecode(_data, limit, i + 1 == list.size() ? expected : 0);
         if (result != PDFResult::Ok)
             break;
     }
     if (budget != nullptr)
         budget->spend(_data.size());
     return result;
+}
+
+std::vector<std::u16string> PDFObject::filters() const {
+    // ISO 32000-1, 7.3.8.2: /Filter is a name or an array of names, applied in order. A /Crypt
+    // filter first (7.4.10) is the decryptor's, applied when the data were read.
+    std::vector<std::u16string> list = filterNames(_dictionary.getString(names::kFilter, u""));
+    if (!list.empty() && list.front() == names::kCrypt)
+        list.erase(list.begin());
+    return list;
+}
+
+std::size_t PDFObject::streamLimit(const StreamBudget *budget) {
+    return std::min(limits::kMaxStreamBytes, budget != nullptr ? budget->left() : SIZE_MAX);
 }
 
 std::vector<std::u16string> PDFObject::filterNames(std::u16string_view text) {
@@ -211,7 +220,7 @@ std::optional<std::uint64_t> PDFObject::lengthObject(const ObjectContext &contex
     return length;
 }
 
-PDFResult PDFObject::readEmbedded(const Bytes &objectStream, std::uint64_t offset,
+PDFResult PDFObject::readEmbedded(std::span<const std::uint8_t> objectStream, std::uint64_t offset,
                                   std::uint32_t number) {
     _data.clear();
     _dictionary.clear();
@@ -245,49 +254,14 @@ PDFResult PDFObject::readDirectValue(MemoryParser &parser) {
     return PDFResult::Ok;
 }
 
-PDFResult PDFObject::flateDecode(Bytes &bytes, std::size_t limit) {
-    if (bytes.size() > limits::kMaxStreamBytes || limit == 0)
+PDFResult PDFObject::flateDecode(Bytes &bytes, std::size_t limit, std::size_t expected) {
+    if (bytes.size() > limits::kMaxStreamBytes)
         return PDFResult::DecompressionFailed;
-
-    InflateState state;
-    z_stream &stream = state.stream;
-    stream.next_in = bytes.data();
-    stream.avail_in = static_cast<uInt>(bytes.size());
-    if (inflateInit(&stream) != Z_OK)
-        return PDFResult::DecompressionFailed;
-    state.initialised = true;
-    // The Adler-32 trailer is compared below, by a faster sum than zlib's.
-    if (inflateValidate(&stream, 0) != Z_OK)
-        return PDFResult::DecompressionFailed;
-
-    // Inflated piece by piece and appended: the output grows with what the data hold, and no
-    // buffer is cleared in advance for a guessed size.
-    Bytes out;
-    out.reserve(std::min(
-        limit, std::clamp<std::size_t>(bytes.size() * 4, 64, limits::kMaxInitialInflateBytes)));
-    std::array<std::uint8_t, 16384> piece;
-    for (;;) {
-        stream.next_out = piece.data();
-        stream.avail_out = static_cast<uInt>(piece.size());
-        const int rc = inflate(&stream, Z_NO_FLUSH);
-        const std::size_t produced = piece.size() - stream.avail_out;
-        if (produced > limit - out.size())
-            return PDFResult::DecompressionFailed;
-        out.insert(out.end(), piece.data(), piece.data() + produced);
-        if (rc == Z_STREAM_END)
-            break;
-        // Z_OK with output space left means the input ended before the compressed data did.
-        if (rc != Z_OK || stream.avail_out != 0)
-            return PDFResult::DecompressionFailed;
-    }
-    // RFC 1950, 2.2: the stream ends with the Adler-32 of the data, most significant byte first.
-    const std::uint8_t *check = stream.next_in - 4;
-    const std::uint32_t expected = std::uint32_t{check[0]} << 24 | std::uint32_t{check[1]} << 16 |
-                                   std::uint32_t{check[2]} << 8 | check[3];
-    if (Adler32::update(Adler32::kInitial, out) != expected)
-        return PDFResult::DecompressionFailed;
-    bytes = std::move(out);
-    return PDFResult::Ok;
+    FlateStream stream(bytes, expected);
+    const PDFResult result = stream.inflateAll(limit);
+    if (result == PDFResult::Ok)
+        bytes = std::move(stream.output());
+    return result;
 }
 
 } // namespace vellumtag

@@ -6,7 +6,8 @@
 namespace vellumtag {
 
 // Reads the stream objects that are never encrypted, cross-reference streams (ISO 32000-1,
-// 7.6.1): inflated, drawing on the document's stream budget, never decrypted.
+// 7.6.1): inflated into a buffer of the size that their rows foresee, drawing on the
+// document's stream budget, never decrypted.
 class PlainStreamReader final : public StreamObjectReader {
 public:
     explicit PlainStreamReader(StreamBudget &budget) : _budget(budget) {}

@@ -70,6 +70,13 @@ inline constexpr std::size_t kMaxXmpTags = std::size_t{1} << 18;
 // not allocate its twentyfold at once.
 inline constexpr std::size_t kMaxInitialInflateBytes = std::size_t{1} << 20;
 
+// Object streams that one load keeps open for the next objects read from them (the catalog,
+// the information dictionary and the page tree root often lie in a few), and the bytes that
+// those beside the one in use may hold together, as stored and decoded. Beyond either, the
+// stream used longest ago is let go and, when needed again, read and inflated anew.
+inline constexpr std::size_t kMaxCachedObjectStreams = 8;
+inline constexpr std::size_t kMaxCachedObjectStreamBytes = std::size_t{8} << 20;
+
 // Bytes of one field of a cross-reference stream row (/W); eight hold any 64-bit value.
 inline constexpr std::uint32_t kMaxXrefFieldWidth = 8;
 

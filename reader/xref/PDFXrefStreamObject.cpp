@@ -13,6 +13,28 @@ std::int32_t PDFXrefStreamObject::predictorOf(const PDFDictionary &dictionary) {
     return dictionary.dictionaryValue(names::kDecodeParms).getInt(names::kPredictor, 1);
 }
 
+std::uint64_t PDFXrefStreamObject::decodedSize(const PDFDictionary &dictionary) {
+    std::vector<std::uint32_t> widths;
+    dictionary.getUIntArray(names::kW, widths);
+    std::uint64_t rowWidth = predictorOf(dictionary) >= 10 ? 1 : 0;
+    for (std::uint32_t width : widths) {
+        if (width > limits::kMaxXrefFieldWidth)
+            return 0;
+        rowWidth += width;
+    }
+    // /Index lists pairs of first object and count; without it, /Size objects from 0 on.
+    std::vector<std::uint32_t> index;
+    dictionary.getUIntArray(names::kIndex, index);
+    std::uint64_t rows = 0;
+    if (index.empty())
+        rows = static_cast<std::uint64_t>(std::max(dictionary.getInt(names::kSize, 0), 0));
+    for (std::size_t i = 1; i < index.size(); i += 2)
+        rows += index[i];
+    if (widths.size() < 2 || rowWidth == 0 || rows > UINT64_MAX / rowWidth)
+        return 0;
+    return rows * rowWidth;
+}
+
 PDFResult PDFXrefStreamObject::load(const PDFDictionary &dictionary, Bytes data) {
     _data = std::move(data);
     dictionary.getUIntArray(names::kW, _widths);

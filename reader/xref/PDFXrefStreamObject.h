@@ -27,6 +27,9 @@ public:
     void getRows(std::uint64_t first, std::span<RowFields> out) const;
     std::uint64_t rowCount() const { return _rowWidth == 0 ? 0 : _data.size() / _rowWidth; }
 
+    // The bytes that the stream's rows take once inflated, as /W, /Index (or /Size) and the
+    // predictor give them; 0 when they do not tell, or tell more than 64 bits hold.
+    static std::uint64_t decodedSize(const PDFDictionary &dictionary);
     // /DecodeParms /Predictor, written as a dictionary or as an array holding one; 1 without.
     static std::int32_t predictorOf(const PDFDictionary &dictionary);
 
