@@ -199,7 +199,7 @@ def vellumtag_errors(tool, files):
 def large_file_ratio(args, vellumtag):
     """Median time of Vellumtag on the 1 GiB file over that on the 1 MiB one, in paired runs;
     prints both."""
-    pair = [os.path.join(args.large, name) for name in ("small.pdf", "large.pdf")]
+    pair = [args.small, args.large]
     times = {path: [] for path in pair}
     for _ in range(args.runs + 1):  # the first pair warms the page cache
         for path in pair:
@@ -229,7 +229,8 @@ def main():
     parser.add_argument("--slow-runs", type=int, default=3,
                         help="runs of exiftool and the tools run once per file")
     parser.add_argument("--jobs", type=int, default=2, help="qpdf processes building the cache")
-    parser.add_argument("--large", help="a folder with large.pdf (1 GiB) and small.pdf (1 MiB)")
+    parser.add_argument("--large", help="a PDF of 1 GiB, made by bench/make_large_pdf.sh")
+    parser.add_argument("--small", help="the same PDF made with 1 MiB")
     args = parser.parse_args()
 
     if args.corpus:
