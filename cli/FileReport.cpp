@@ -18,22 +18,6 @@ constexpr std::string_view kRecoveredWarning =
     "Warning: damaged file, cross-reference data rebuilt\n";
 constexpr std::string_view kOutOfMemory = "Out of memory";
 
-// UTF-8 for JSON and CSV, which must be valid: an unpaired surrogate becomes U+FFFD.
-std::string validUtf8(std::u16string_view text) {
-    std::u16string repaired(text);
-    for (std::size_t i = 0; i < repaired.size(); ++i) {
-        const char16_t unit = repaired[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < repaired.size() &&
-            repaired[i + 1] >= 0xDC00 && repaired[i + 1] <= 0xDFFF)
-            ++i;
-        else if (unit >= 0xD800 && unit <= 0xDFFF)
-            repaired[i] = u'\uFFFD';
-    }
-    std::string out;
-    appendUtf8(repaired, out);
-    return out;
-}
-
 std::string messageOf(const FileReport &report) {
     if (report.outOfMemory)
         return std::string(kOutOfMemory);

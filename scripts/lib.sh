@@ -8,6 +8,12 @@ JOBS=${JOBS:-2}
 # XMP.
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev zlib1g-dev nettle-dev libpugixml-dev nlohmann-json3-dev)
 
+# The Python package and the library's install test (scripts/test): pybind11 and Python's headers
+# for the module, pytest, Dask's scheduler and workers for the indexer, pkg-config for a consumer
+# of the installed library, qpdf for the thread test's files.
+PYTHON_PACKAGES=(pybind11-dev python3-dev python3-pytest python3-dask python3-distributed pkgconf
+    qpdf)
+
 # The windows preset: the mingw-w64 cross compiler and its zlib, googletest's sources (built
 # with that compiler), Wine to run the tests, zip for scripts/package-windows. Wine's bcrypt.dll
 # does AES through GnuTLS, which it loads when asked: libgnutls30 must be there.

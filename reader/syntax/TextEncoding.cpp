@@ -263,4 +263,23 @@ bool appendUtf8(std::u16string_view text, std::string &out) {
     return true;
 }
 
+std::string validUtf8(std::u16string_view text) {
+    // Text without unpaired surrogates, nearly all of it, is converted once and not copied.
+    std::string out;
+    if (appendUtf8(text, out))
+        return out;
+    std::u16string repaired(text);
+    for (std::size_t i = 0; i < repaired.size(); ++i) {
+        const char16_t unit = repaired[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < repaired.size() &&
+            repaired[i + 1] >= 0xDC00 && repaired[i + 1] <= 0xDFFF)
+            ++i;
+        else if (unit >= 0xD800 && unit <= 0xDFFF)
+            repaired[i] = u'\uFFFD';
+    }
+    out.clear();
+    appendUtf8(repaired, out);
+    return out;
+}
+
 } // namespace vellumtag

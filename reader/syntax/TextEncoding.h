@@ -35,5 +35,8 @@ std::u16string decodeUtf8(std::span<const std::uint8_t> bytes);
 // Appends the UTF-8 form of UTF-16 text to out. Stops at the first unpaired surrogate, which
 // has no UTF-8 form, and returns false; out then holds everything before it.
 bool appendUtf8(std::u16string_view text, std::string &out);
+// The UTF-8 form of UTF-16 text where that must be valid (JSON, CSV, the library's results): an
+// unpaired surrogate becomes U+FFFD.
+std::string validUtf8(std::u16string_view text);
 
 } // namespace vellumtag
