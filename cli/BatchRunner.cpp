@@ -28,6 +28,10 @@ struct Window {
     bool exhausted = false; // the walker has no more, or the run ends early
 };
 
+// Files taken but not yet written, per job: enough that a slow file does not leave the other
+// jobs idle, and the writer is woken once for a run of finished files rather than for each.
+constexpr std::size_t kSlotsPerJob = 16;
+
 } // namespace
 
 void BatchRunner::run(InputWalker &walker) {
@@ -44,7 +48,7 @@ void BatchRunner::run(InputWalker &walker) {
 
 void BatchRunner::runParallel(InputWalker &walker) {
     Window window;
-    const std::size_t capacity = std::size_t{_jobs} * 2;
+    const std::size_t capacity = std::size_t{_jobs} * kSlotsPerJob;
 
     auto worker = [&] {
         std::unique_lock lock(window.mutex);
@@ -57,12 +61,16 @@ void BatchRunner::runParallel(InputWalker &walker) {
                 return;
             // Slots are only ever removed from the front once written, which this one is not,
             // and a deque keeps references to its elements when it grows at the back.
-            auto &slot = window.slots[window.nextToTake++ - window.firstIndex];
+            const std::size_t index = window.nextToTake++;
+            auto &slot = window.slots[index - window.firstIndex];
             lock.unlock();
             RenderedReport report = _work(slot.item);
             lock.lock();
             slot.report = std::move(report);
-            window.reportDone.notify_one();
+            // The writer waits for the front only; waking it for any other slot costs a
+            // context switch for nothing.
+            if (index == window.firstIndex)
+                window.reportDone.notify_one();
         }
     };
 

@@ -9,7 +9,7 @@ namespace vellumtag {
 
 // Reads the walker's files on a number of threads and hands their reports to the writer in
 // the walker's order, exactly as one thread would. At most jobs files are being read at once,
-// and at most twice that many are taken from the walker but not yet written, so memory stays
+// and at most 16 times that many are taken from the walker but not yet written, so memory stays
 // bounded however many files there are. One job reads on the calling thread, with no other.
 // The writer and the walker run on the calling thread only; work runs on any thread and must
 // not throw.

@@ -11,7 +11,6 @@
 #include "security/PDFEncryptionDictionary.h"
 #include "syntax/ChunkedFile.h"
 #include "syntax/Limits.h"
-#include "syntax/MemoryFile.h"
 #include "syntax/MemoryParser.h"
 #include "syntax/MemorySource.h"
 #include "syntax/PDFNames.h"
@@ -110,12 +109,9 @@ std::int32_t referencedObject(const PDFDictionary &trailer, std::string_view key
 } // namespace
 
 PDFResult PDFDocument::load(const std::filesystem::path &path) {
-    {
-        MemoryFile mapped;
-        if (mapped.open(path))
-            return load(mapped);
-    }
-    // Every guarded mapping may be taken, or the file may lie where it cannot be mapped.
+    // Read by chunks, not mapped: a load touches a few chunks at both ends of the file, and
+    // pread costs less than setting up and tearing down a mapping, all the more with loads
+    // on several threads, where every unmapping interrupts the others (TLB shootdown).
     ChunkedFile chunked;
     if (chunked.open(path))
         return load(chunked);

@@ -32,7 +32,7 @@ public:
     PDFDocument(const PDFDocument &) = delete;
     PDFDocument &operator=(const PDFDocument &) = delete;
 
-    // Maps the file; when it cannot be mapped, reads it by chunks.
+    // Reads the file by chunks (pread; ReadFile at an offset on Windows), never mapped.
     PDFResult load(const std::filesystem::path &path);
     // Reads a document from memory that the caller owns and keeps unchanged during the call.
     PDFResult load(std::span<const std::uint8_t> bytes);
