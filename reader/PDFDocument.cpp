@@ -22,35 +22,50 @@ namespace vellumtag {
 
 namespace {
 
+// Folds the dictionary that entry `key` refers to in under "key.", in place of the reference:
+// any value may be an indirect object (ISO 32000-1, 7.3.10), a crypt filter dictionary too.
+void foldReferenced(ObjectReader &objects, PDFDictionary &entries, const std::string &key) {
+    const std::optional<std::uint32_t> number = entries.getReference(key);
+    PDFObject object;
+    if (number && objects.readObject(*number, object) == PDFResult::Ok &&
+        !object._dictionary.empty())
+        entries.setNested(key, object._dictionary);
+}
+
 // The security handler of the newest trailer's /Encrypt (ISO 32000-1, 7.6.1), set up once: none
-// when there is no /Encrypt or its object cannot be located. An /Encrypt written in place in
-// the trailer is read as it stands.
-PDFResult setUpSecurity(MemoryParser &parser, PDFXrefTable &xref,
+// when there is no /Encrypt or its object is not listed. An /Encrypt written in place in the
+// trailer is read as it stands; one listed but unreadable is 108.
+PDFResult setUpSecurity(MemoryParser &parser, PDFXrefTable &xref, StreamBudget &budget,
                         std::unique_ptr<PDFEncryptionDictionary> &security) {
     const PDFDictionary &trailer = xref.trailer();
+    PDFDictionary entries;
+    // The encryption dictionary's strings are never encrypted (7.6.1).
+    ObjectReader plain({parser, &xref, nullptr, &budget});
     if (trailer.hasNested(names::kEncrypt)) {
-        auto handler =
-            std::make_unique<PDFEncryptionDictionary>(trailer.getString(names::kId, u""));
-        const PDFResult result = handler->load(trailer.nested(names::kEncrypt));
-        if (result != PDFResult::Ok || !handler->_ready)
-            return PDFResult::EncryptionUnsupported;
-        security = std::move(handler);
-        return PDFResult::Ok;
+        entries = trailer.nested(names::kEncrypt);
+    } else {
+        const std::optional<std::uint32_t> number = trailer.getReference(names::kEncrypt);
+        if (!number)
+            return PDFResult::Ok;
+        // Locating the object may read older sections, and with them change the trailer: /ID
+        // is taken after.
+        if (!xref.findEntry(*number))
+            return PDFResult::Ok;
+        PDFObject object;
+        if (plain.readObject(*number, object) != PDFResult::Ok || object._dictionary.empty())
+            return PDFResult::DictionaryUnreadable;
+        entries = std::move(object._dictionary);
     }
-    const std::int32_t number = trailer.getInt(names::kEncrypt, -1);
-    if (number == -1)
-        return PDFResult::Ok;
-    // Locating the object may read older sections, and with them change the trailer: /ID is
-    // taken after.
-    const std::int64_t offset = xref.findObjectOffset(static_cast<std::uint32_t>(number));
-    if (offset == PDFXrefTable::kUnknown)
-        return PDFResult::Ok;
-    auto handler =
-        std::make_unique<PDFEncryptionDictionary>(xref.trailer().getString(names::kId, u""));
-    const PDFResult result = handler->load(parser, static_cast<std::uint64_t>(offset));
-    if (result != PDFResult::Ok)
-        return result;
-    if (!handler->_ready)
+    foldReferenced(plain, entries, std::string(names::kCF));
+    for (const auto &[key, value] : entries.nested(names::kCF)) {
+        if (value.isReference && key.find('.') == std::string::npos)
+            foldReferenced(plain, entries, std::string(names::kCF) + '.' + key);
+    }
+    const PDFValue *id = xref.trailer().find(names::kId);
+    auto handler = id != nullptr ? std::make_unique<PDFEncryptionDictionary>(*id)
+                                 : std::make_unique<PDFEncryptionDictionary>();
+    const PDFResult result = handler->load(entries);
+    if (result != PDFResult::Ok || !handler->_ready)
         return PDFResult::EncryptionUnsupported;
     security = std::move(handler);
     return PDFResult::Ok;
@@ -60,11 +75,12 @@ PDFResult setUpSecurity(MemoryParser &parser, PDFXrefTable &xref,
 // then follows /Prev only until a trailer names the catalog or the information dictionary.
 // Older sections are read later, on demand, when an object is looked up.
 PDFResult readCrossReference(MemoryParser &parser, PDFXrefTable &xref, std::uint64_t offset,
+                             StreamBudget &budget,
                              std::unique_ptr<PDFEncryptionDictionary> &security) {
     PDFResult result = xref.readSection(offset);
     if (result != PDFResult::Ok)
         return result;
-    result = setUpSecurity(parser, xref, security);
+    result = setUpSecurity(parser, xref, budget, security);
     if (result != PDFResult::Ok)
         return result;
     for (std::int64_t prev = xref.prevOffset();
@@ -166,7 +182,7 @@ PDFResult PDFDocument::collectMetadata(MemoryParser &parser, std::uint64_t heade
             xref.sectionAt(xrefOffset + header))
             xref.setShift(header);
         std::unique_ptr<PDFEncryptionDictionary> security;
-        result = readCrossReference(parser, xref, xrefOffset, security);
+        result = readCrossReference(parser, xref, xrefOffset, budget, security);
         if (result == PDFResult::Ok) {
             ObjectReader objects({parser, &xref, security.get(), &budget});
             complete = gather(objects, xref) && !xref.chainTooLong();
@@ -202,7 +218,7 @@ PDFResult PDFDocument::recover(MemoryParser &parser, std::uint64_t header, Strea
         return PDFResult::XrefNotFound;
     // Encryption that cannot be read stays a failure; an /Encrypt the scan cannot use is as if
     // nothing was found.
-    const PDFResult secured = setUpSecurity(parser, xref, security);
+    const PDFResult secured = setUpSecurity(parser, xref, budget, security);
     if (secured == PDFResult::EncryptionUnsupported)
         return secured;
     if (secured != PDFResult::Ok)

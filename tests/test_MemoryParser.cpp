@@ -145,8 +145,12 @@ TEST(MemoryParser, BracketedReadsHonourEscapesAndNesting) {
         {Literal, "(open", "(open", 5},
         {Array, "[1 [2] 3]x", "[1 [2] 3]", 9},
         {Array, "[(\\335[\\207) <5B> (])]/Root", "[(\\335[\\207) <5B> (])]", 22},
-        // The second "<" of "<<" starts a hexadecimal string, whose "]" does not count.
-        {Array, "[<<a]>> <]>]z", "[<<a]>> <]>]", 12},
+        // "<<" starts a dictionary, not a hexadecimal string; a string in it hides its "]".
+        {Array, "[0 << /P (x>\\t]y) >> ]z", "[0 << /P (x>\\t]y) >> ]", 22},
+        {Array, "[<a]> <<]z", "[<a]> <<]", 9},
+        // A comment hides brackets up to the end of its line (ISO 32000-1, 7.2.4).
+        {Array, "[1 % ] (\n2 %]\r]z", "[1 % ] (\n2 %]\r]", 15},
+        {Dictionary, "<< /A 1 % >>\n>>rest", "", 15},
         {Array, "[<", "[<", 2},
         {Array, "[open", "[open", 5},
         {Dictionary, "<< /A << /B (>>) >> /C <3E3E> >>rest", "", 32},

@@ -62,7 +62,9 @@ TEST(PDFDictionary, ParseFillsEntriesAndPlacesCursor) {
         {"x<<", {}},
         {"<< /A 1 /A 2 >>", {{"A", u"1"}}},
         {"<< /Type/Catalog/Pages 3 0 R>>", {{"Type", u"Catalog"}, {"Pages", u"3 0 R", true}}},
-        {"<< /S /GoTo /D [3 0 R /Fit] >>", {{"S", u""}, {"GoTo", u""}, {"D", u"3 0 R /Fit"}}},
+        // A name is a value like any other (ISO 32000-1, 7.3.5), #xx decoded, keys' too.
+        {"<< /S /GoTo /D [3 0 R /Fit] >>", {{"S", u"GoTo"}, {"D", u"3 0 R /Fit"}}},
+        {"<< /A#42 /C#2fD#20 /T#c3#a9 /x#4 >>", {{"AB", u"C/D "}, {"T\xc3\xa9", u"x#4"}}},
         // A backslash escapes the byte after it, an escaped backslash included.
         {"<< /T (C:\\\\Temp\\\\) /A (x) >>", {{"T", u"C:\\Temp\\"}, {"A", u"x"}}},
         {"<< /T (a\\)b\\(c) /A (x) >>", {{"T", u"a)b(c"}, {"A", u"x"}}},
@@ -83,12 +85,10 @@ TEST(PDFDictionary, ParseFillsEntriesAndPlacesCursor) {
          {{"Filter", u"FlateDecode"}, {"Subtype", u"XML"}, {"Type", u""}}},
         {"<< /Kids [3 0 R 4 0 R] /Root 1 0 R /N -3.5 /B true >>",
          {{"Kids", u"3 0 R 4 0 R"}, {"Root", u"1 0 R", true}, {"N", u"-3.5"}, {"B", u"true"}}},
+        // A value is one object; the tokens after it up to the next key are stepped over.
         {"<< /A 1 0 obj /B 1 2 Rx /C -1 0 R /D 1 0 /E 12 0 R\n>>",
-         {{"A", u"1 0 obj"},
-          {"B", u"1 2 Rx", true},
-          {"C", u"-1 0 R"},
-          {"D", u"1 0"},
-          {"E", u"12 0 R", true}}},
+         {{"A", u"1"}, {"B", u"1"}, {"C", u"-1"}, {"D", u"1"}, {"E", u"12 0 R", true}}},
+        {"<< /E 12 % c\n 0 %\r\nR /F 1\f0\tR >>", {{"E", u"12 0 R", true}, {"F", u"1 0 R", true}}},
         {"<< /A (a\\)b) /B (a(b)c) /C (\\376\\377\\000A) /D (caf\\351) /E ( x ) /F [ 1 2 ] >>",
          {{"A", u"a)b"},
           {"B", u"a(b)c"},
@@ -107,17 +107,20 @@ TEST(PDFDictionary, ParseFillsEntriesAndPlacesCursor) {
           {"F", u"2"},
           {"G", u"3"},
           {"H", u"4"}}},
-        {"<< /I) 5 /J% 6 /K\f 7 /L}] 8 >>",
-         {{"I)", u"5"}, {"J%", u"6"}, {"K\f", u"7"}, {"L}]", u"8"}}},
-        {"<< 1 2 R (x) /A 3 (a/b) >>", {{"A", u"3 (a"}, {"b)", u""}}},
-        {"<< / 1 //A 2 >>", {{"", u"1"}, {"A", u"2"}}},
+        // Every delimiter and white-space character ends a name (7.2.2), "%" a comment too.
+        {"<< /I) 5 /K\f 7 /L}] 8 /J% 6\n>>", {{"I", u")"}, {"K", u"7"}, {"L", u"}"}, {"J", u""}}},
+        {"<< 1 2 R (x /B 1) << /C 2 >> [/D] /A 3 (a/b) >>", {{"A", u"3"}}},
+        {"<< / 1 //A 2 >>", {{"", u"1"}}},
+        // Structure keywords end a dictionary left open, and stay for what reads on.
+        {"<< /A 1 /B endobj /C 2", {{"A", u"1"}, {"B", u""}}, PDFResult::Ok, 11},
+        {"<< /A 1 stream", {{"A", u"1"}}, PDFResult::Ok, 8},
         {"<< /A << /B 1 >> /A << /B 2 /C 3 >> /X.Y 9 /X << /Y 1 >> >>",
          {{"A", u"1"}, {"A.B", u"1"}, {"A.C", u"3"}, {"X.Y", u"9"}, {"X", u"1"}}},
         {"ab<< /A 1 > /B 2 >>", {{"A", u"1"}}, PDFResult::Ok, 10},
         {"<< /A 1 >", {{"A", u"1"}}, PDFResult::Ok, 8},
         // Left open at the end of the data.
-        {"<< /A 1 /T (abc", {{"A", u"1"}, {"T", u"ab"}}},
-        {"<< /H <4142", {{"H", u"A"}}},
+        {"<< /A 1 /T (abc", {{"A", u"1"}, {"T", u"abc"}}},
+        {"<< /H <4142", {{"H", u"AB"}}},
         {"<< /A <<", {{"A", u"0"}}},
         {"<< /A", {{"A", u""}}},
     };
@@ -153,7 +156,7 @@ TEST(PDFDictionary, ParseValueReadsAnObjectBody) {
     ParserOver p("12 0 R endobj");
     PDFDictionary d;
     EXPECT_EQ(d.parseValue(p.parser, ""), PDFResult::Ok);
-    EXPECT_EQ(d, dictionaryOf({{"", u"12 0 R endobj", true}}));
+    EXPECT_EQ(d, dictionaryOf({{"", u"12 0 R", true}}));
 
     ParserOver nested("<</A 1>>");
     PDFDictionary n;

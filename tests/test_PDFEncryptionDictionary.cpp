@@ -114,13 +114,19 @@ TEST(PDFEncryptionDictionary, FilesMadeByQpdf) {
         {"encrypted-r6-user-password.pdf", "", "", no, false},
         // /V and /R are each checked against their own range only.
         {"encrypted-r2.pdf", "/V 1", "/V 2", ok, true},
-        {"encrypted-r3.pdf", "/V 2", "/V 1", ok, true},
+        {"encrypted-r3.pdf", "/V 2", "/V 1", ok, true}, // /V 1 is 40 bits, else /Length holds
         {"encrypted-r3.pdf", "/R 3", "/R 5", no, false},
         {"encrypted-aes256.pdf", "/R 6", "/R 4", no, false},
         {"encrypted-aes256.pdf", "/R 6", "/R 5", no, false}, // another hash
-        // Keys: 5 bytes without /Length, at most 16 bytes.
+        // Keys: 5 bytes without /Length, at most 16 bytes, and lengths stated wrong: in bytes,
+        // missing, zero or beyond 128 bits, as other readers take them.
         {"encrypted-r2.pdf", "/Length 40 ", "", ok, true},
         {"encrypted-r3.pdf", "/Length 128", "/Length 256", ok, true},
+        {"encrypted-r3.pdf", "/Length 128", "/Length  16", ok, true},
+        {"encrypted-r3.pdf", "/Length 128", "/Length   0", ok, true},
+        {"encrypted-r3.pdf", "/Length 128", "/LengtX 128", ok, true},
+        {"encrypted-r3.pdf", "/Length 128", "/Length  15", ok, true},
+        {"encrypted-v4-rc4.pdf", "/Length 16", "/Length 99", ok, true},
         // /P as the bits it stands for, written signed or unsigned.
         {"encrypted-r3.pdf", "/P -4", "/P 4294967292", ok, true},
         {"encrypted-aes128.pdf", "/P -4", "/P 4294967292", ok, true},
@@ -129,7 +135,9 @@ TEST(PDFEncryptionDictionary, FilesMadeByQpdf) {
         // Crypt filters that are not implemented, and /Perms that the key does not open.
         {"encrypted-aes128.pdf", "/AESV2", "/AESV9", no, false},
         {"encrypted-aes128.pdf", "/StmF /StdCF", "/StmF /NoCF", no, false},
-        {"encrypted-aes256.pdf", "/Perms <", "/Perms <00", no, false},
+        // /Perms only guards the flags: the password's hash still proves the key.
+        {"encrypted-aes256.pdf", "/Perms <", "/Perms <00", ok, true},
+        {"encrypted-r5.pdf", "/Perms <", "/Perms <00", ok, true},
         {"encrypted-aes256.pdf", "/Perms", "/Perm_", ok, true}, // no /Perms: nothing to check
     };
     for (const Case &c : cases) {
@@ -166,7 +174,7 @@ TEST(PDFEncryptionDictionary, UserEntryComparison) {
         const Bytes raw = entries.getBytes("U");
         const auto opens = [&](Bytes bytes) {
             PDFDictionary changed = entries;
-            changed.set("U", {u"", false, std::move(bytes)});
+            changed.set("U", {u"", false, std::move(bytes), PDFValue::Kind::String});
             PDFEncryptionDictionary handler(e.trailer.getString("ID", u""));
             return handler.load(changed) == PDFResult::Ok;
         };
@@ -185,7 +193,6 @@ TEST(PDFEncryptionDictionary, HandWrittenDictionaries) {
     // An empty RC4 key would leave the padding as it is, matching this /U.
     const std::string padding = "28bf4e5e4e758a4164004e56fffa01082e2e00b6d0683e802f0ca9fe6453697a";
     const std::pair<std::string, PDFResult> cases[] = {
-        {"5 0 obj << /Filter /Standard /V 4 /R 4 /Length 128 >>", PDFResult::EncryptionUnsupported},
         {"<< /Filter /Standard /V 5 /R 6 /Length 256 >>", PDFResult::EncryptionUnsupported},
         {"<< /Filter /Standard /V 3 /R 3 >>", PDFResult::EncryptionUnsupported},
         {"<< /Filter /Standard /V 1 /R 1 >>", PDFResult::EncryptionUnsupported},
@@ -277,10 +284,12 @@ TEST(PDFEncryptionDictionary, DecryptStringsTakesStringsOnly) {
     d.set("Ref", {u"4 0 R", true});
     d.set("Number", {u"+1,2-3.4", false});
     d.set("Name", {u"Catalog", false});
-    d.set("Empty", {u"", false, {}});
-    d.set("Text", {u"(whatever it decoded to)", false, encrypted("12a")});
-    d.set("Mark", {u"", false, encrypted("\x92 \xFE\xFF")});
-    d.set("Wide", {u"", false, encrypted("\xFE\xFF\x01\x41")});
+    d.set("Empty", {u"", false, {}, PDFValue::Kind::String});
+    d.set("Array", {u"(x)", false, {'(', 'x', ')'}, PDFValue::Kind::Array});
+    constexpr auto string = PDFValue::Kind::String;
+    d.set("Text", {u"(whatever it decoded to)", false, encrypted("12a"), string});
+    d.set("Mark", {u"", false, encrypted("\x92 \xFE\xFF"), string});
+    d.set("Wide", {u"", false, encrypted("\xFE\xFF\x01\x41"), string});
     PDFDictionary expected = d;
     expected.set("Text", {u"12a"});
     expected.set("Mark", {u"\u2122 \u00FE\u00FF"});

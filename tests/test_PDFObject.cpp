@@ -115,10 +115,13 @@ TEST(PDFObject, HeadersAndDirectValues) {
     const Case cases[] = {
         {"3 0 obj\n(Caf\\351 au lait)\nendobj", PDFResult::Ok, "Caf\xE9 au lait"},
         {"3 0 obj\n<FEFF00410042>\nendobj", PDFResult::Ok, "AB"},
-        {"3 0 obj 42\nendobj\n4 0 obj\n<< /Type /Page >>", PDFResult::Ok,
-         "42\nendobj\n4 0 obj\n<<"},
+        {"3 0 obj 42\nendobj\n4 0 obj\n<< /Type /Page >>", PDFResult::Ok, "42"},
         {"3 0 obj\n<< /A 1 >>\nendobj", PDFResult::Ok, ""},
-        {std::string(24, ' ') + "3 0 obj (x)", PDFResult::ObjectNotFound, ""},
+        // Comments are white space, in the header too (ISO 32000-1, 7.2.3).
+        {std::string(24, ' ') + "3 0 obj (x)", PDFResult::Ok, "x"},
+        {"% 3 0 obj\n3 %c\n0 obj% c\n%\r\n (x)", PDFResult::Ok, "x"},
+        {"3 0 obj % comment to the end", PDFResult::ObjectContentUnreadable, ""},
+        {"3 0 % obj\n (x)", PDFResult::ObjectNotFound, ""},
         {"3 obj (x)", PDFResult::ObjectNotFound, ""},
         {"3 0 obj   \r\n", PDFResult::ObjectContentUnreadable, ""},
         {"", PDFResult::ObjectNotFound, ""},

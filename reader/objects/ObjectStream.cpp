@@ -4,6 +4,7 @@
 
 #include "syntax/MemorySource.h"
 #include "syntax/PDFNames.h"
+#include "syntax/Tokenizer.h"
 
 namespace vellumtag {
 
@@ -36,9 +37,10 @@ PDFResult ObjectStream::open(PDFObject &stream, StreamBudget *budget) {
     MemorySource header(
         data.first(static_cast<std::size_t>(std::min<std::uint64_t>(first, data.size()))));
     MemoryParser parser(header);
+    Tokenizer tokens(parser);
     for (std::uint64_t i = 0; i < count; ++i) {
         std::uint64_t objectNumber = 0, offset = 0;
-        if (!parser.readUnsigned(objectNumber) || !parser.readUnsigned(offset))
+        if (!tokens.readUnsigned(objectNumber) || !tokens.readUnsigned(offset))
             break;
         if (objectNumber < XrefEntry::kInFile)
             _members.emplace_back(static_cast<std::uint32_t>(objectNumber), offset);

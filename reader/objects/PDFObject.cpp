@@ -5,6 +5,7 @@
 #include "objects/FlateStream.h"
 #include "syntax/MemorySource.h"
 #include "syntax/PDFNames.h"
+#include "syntax/Tokenizer.h"
 
 namespace vellumtag {
 
@@ -51,24 +52,24 @@ PDFResult PDFObject::readStored(const ObjectContext &context, std::uint64_t offs
     if (offset != kAtCursor)
         parser.seek(offset);
 
-    if (parser.scan(limits::kScanWindow, "%lu %lu obj", {&_objectNumber, &_generation}) < 2)
+    Tokenizer tokens(parser);
+    if (!tokens.readObjectHeader(_objectNumber, _generation))
         return PDFResult::ObjectNotFound;
-    parser.skipPast(names::kObj);
-    parser.skipWhitespace();
-    if (parser.atEnd())
+    const Tokenizer::Kind kind = tokens.peek();
+    if (kind == Tokenizer::Kind::End)
         return PDFResult::ObjectContentUnreadable;
-
-    if (!parser.startsWith(names::kDictionaryStart))
+    if (kind != Tokenizer::Kind::DictionaryStart)
         return readDirectValue(parser);
 
     if (_dictionary.parse(parser) != PDFResult::Ok)
         return PDFResult::DictionaryUnreadable;
-    // ISO 32000-1, 7.3.8.1: "stream" follows the dictionary after white space, of which some
-    // writers (LuaTeX among them) put more than a few bytes.
-    if (parser.skipPast(names::kStream, 10) == 0) {
-        const std::uint64_t afterDictionary = parser.offset();
-        parser.skipWhile(characters::kPdfWhitespace, limits::kMaxBlankRun);
-        if (!parser.skipKeyword(names::kStream)) {
+    // ISO 32000-1, 7.3.8.1: "stream" follows the dictionary after white space (comments
+    // included, 7.2.3), of which some writers (LuaTeX among them) put more than a few bytes.
+    // Failing that, it is looked for in the next few bytes, whatever they hold.
+    const std::uint64_t afterDictionary = parser.offset();
+    if (!tokens.skipBlanksWithin(limits::kMaxBlankRun) || !parser.skipKeyword(names::kStream)) {
+        parser.seek(afterDictionary);
+        if (parser.skipPast(names::kStream, 10) == 0) {
             parser.seek(afterDictionary);
             return PDFResult::Ok;
         }
@@ -204,17 +205,14 @@ std::optional<std::uint64_t> PDFObject::lengthObject(const ObjectContext &contex
     std::optional<std::uint64_t> length;
     if (entry && !entry->compressed()) {
         parser.seek(entry->offset);
+        Tokenizer tokens(parser);
         std::uint32_t found = 0, generation = 0;
         std::uint64_t value = 0;
-        if (parser.scan(limits::kScanWindow, "%lu %lu obj", {&found, &generation}) == 2 &&
-            found == number && parser.skipPast(names::kObj, limits::kScanWindow) != 0 &&
-            parser.readUnsigned(value)) {
-            const int after = parser.peek();
-            if (after < 0 ||
-                characters::kPdfWhitespace.contains(static_cast<std::uint8_t>(after)) ||
-                characters::kDelimiters.contains(static_cast<std::uint8_t>(after)))
-                length = value;
-        }
+        std::string referenced;
+        // An integer, not the start of a reference.
+        if (tokens.readObjectHeader(found, generation) && found == number &&
+            tokens.readUnsigned(value) && !tokens.referenceFollows(referenced))
+            length = value;
     }
     parser.seek(kept);
     return length;
@@ -231,10 +229,13 @@ PDFResult PDFObject::readEmbedded(std::span<const std::uint8_t> objectStream, st
     MemorySource source(objectStream);
     MemoryParser parser(source);
     parser.seek(offset);
-    parser.skipWhitespace();
-    if (parser.atEnd())
+    // Objects may be separated by comments, such as the "% 7 0 obj" lines some writers put
+    // before each.
+    Tokenizer tokens(parser);
+    const Tokenizer::Kind kind = tokens.peek();
+    if (kind == Tokenizer::Kind::End)
         return PDFResult::ObjectContentUnreadable;
-    if (!parser.startsWith(names::kDictionaryStart))
+    if (kind != Tokenizer::Kind::DictionaryStart)
         return readDirectValue(parser);
     return _dictionary.parse(parser) == PDFResult::Ok ? PDFResult::Ok
                                                       : PDFResult::DictionaryUnreadable;

@@ -8,8 +8,10 @@
 #include "security/CryptoProvider.h"
 #include "security/RC4.h"
 #include "syntax/IntegerText.h"
+#include "syntax/MemorySource.h"
 #include "syntax/PDFNames.h"
 #include "syntax/TextEncoding.h"
+#include "syntax/Tokenizer.h"
 
 namespace vellumtag {
 
@@ -54,22 +56,29 @@ std::int32_t permissionsOf(const PDFDictionary &dictionary) {
     return static_cast<std::int32_t>(bits);
 }
 
-// A key length given in bits, as /Length is (7.6.1, table 20), or in bytes, as some writers
-// give a crypt filter's /Length (7.6.5, table 25); nothing when missing.
+// A key length given in bits, as /Length is (7.6.1, table 20: 40 to 128), or in bytes, as some
+// writers give it (a value below 40); a longer one is cut to the 128 bits that RC4 keys of this
+// handler have at most. Nothing when missing, zero or no number.
 std::optional<std::uint32_t> keyBytes(const PDFDictionary &dictionary, std::string_view key) {
+    const PDFValue *value = dictionary.find(key);
+    if (value == nullptr || value->kind != PDFValue::Kind::Number)
+        return std::nullopt;
     const std::optional<std::uint64_t> length = dictionary.getUInt64(key);
-    if (!length)
+    if (!length || *length == 0)
         return std::nullopt;
     if (*length < 40)
-        return static_cast<std::uint32_t>(*length);
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(*length / 8, UINT32_MAX));
+        return static_cast<std::uint32_t>(std::min<std::uint64_t>(*length, kMaxKeyBytes));
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(*length / 8, kMaxKeyBytes));
 }
 
 } // namespace
 
 PDFResult PDFEncryptionDictionary::load(MemoryParser &parser, std::uint64_t offset) {
     _ready = false;
-    if (const PDFResult parsed = parse(parser, offset); parsed != PDFResult::Ok)
+    parser.seek(offset);
+    std::uint32_t number = 0, generation = 0;
+    static_cast<void>(Tokenizer(parser).readObjectHeader(number, generation));
+    if (const PDFResult parsed = parse(parser); parsed != PDFResult::Ok)
         return parsed;
     return setUp();
 }
@@ -96,48 +105,83 @@ PDFResult PDFEncryptionDictionary::setUp() {
 
     if (_v == 1 || _v == 2) {
         _streams = _strings = Method::RC4;
-        _keyLength = static_cast<std::uint32_t>(getInt(names::kLength, 40)) >> 3;
     } else if (_v == 4 || _v == 5) {
         _streams = cryptFilter(getString(names::kStmF, names::kIdentity));
         _strings = cryptFilter(getString(names::kStrF, names::kIdentity));
-        // The key length of /V 4 comes from the crypt filter of RC4, where one is used; AES
-        // keys have a length of their own.
-        _keyLength = 16;
-        if (_v == 5) {
-            _keyLength = 32;
-        } else {
-            for (const std::u16string &name :
-                 {getString(names::kStmF, u""), getString(names::kStrF, u"")}) {
-                const std::string filter(name.begin(), name.end());
-                if (cryptFilter(name) == Method::RC4)
-                    _keyLength = keyBytes(*this, std::string(names::kCF) + '.' + filter + ".Length")
-                                     .value_or(keyBytes(*this, names::kLength).value_or(16));
-            }
-        }
     } else {
         return PDFResult::EncryptionUnsupported;
     }
     const bool revisionFits = _v == 5 ? (_r == 5 || _r == 6) : (_r >= 2 && _r <= 4);
-    // RC4 needs at least one key byte, so a /Length below 8 bits is refused.
-    if (!revisionFits || _keyLength == 0 || _streams == Method::Unknown ||
-        _strings == Method::Unknown)
+    if (!revisionFits || _streams == Method::Unknown || _strings == Method::Unknown)
         return PDFResult::EncryptionUnsupported;
 
+    // Neither strings nor streams encrypted (/Identity, or crypt filters of /CFM /None): only
+    // embedded files are (/EFF), and their password may be anything. Nothing the metadata need
+    // is encrypted, so the document reads without a password, as viewers open it. A key that
+    // the empty password gives still serves a stream's own /Crypt filter. A dictionary that
+    // names no filter at all is taken for a damaged one, not for one that encrypts nothing.
+    const bool keyless =
+        _streams == Method::None && _strings == Method::None &&
+        (contains(names::kStmF) || contains(names::kStrF) || contains(names::kEFF));
     if (_v == 5) {
-        _ready = openAes256();
+        _keyLength = 32;
+        _ready = openAes256() || keyless;
     } else {
         // 7.6.3.4: the empty string as the user password, and then as the owner password,
-        // which gives the user password.
-        Bytes key = fileKeyFor(kPadding);
-        _ready = userKeyMatches(key);
-        if (!_ready) {
-            key = fileKeyFor(userPasswordFromOwner());
+        // which gives the user password, with each key length the dictionary may mean.
+        for (const std::uint32_t length : keyLengths()) {
+            _keyLength = length;
+            Bytes key = fileKeyFor(kPadding);
             _ready = userKeyMatches(key);
+            if (!_ready) {
+                key = fileKeyFor(userPasswordFromOwner());
+                _ready = userKeyMatches(key);
+            }
+            if (_ready) {
+                _fileKey = std::move(key);
+                break;
+            }
         }
-        if (_ready)
-            _fileKey = std::move(key);
+        _ready = _ready || keyless;
     }
     return _ready ? PDFResult::Ok : PDFResult::EncryptionUnsupported;
+}
+
+std::vector<std::uint32_t> PDFEncryptionDictionary::keyLengths() const {
+    // 7.6.1, table 20: /V 1 is 40 bits, and so is /V 2 without /Length; revision 2 always uses
+    // 5 bytes. /V 4 takes the length of the RC4 crypt filter in use, from the filter's own
+    // /Length (table 25), else the dictionary's; AES-128 keys are 16 bytes.
+    constexpr std::uint32_t k40Bits = 5, k128Bits = 16;
+    std::optional<std::uint32_t> stated;
+    bool rc4Filter = false;
+    if (_v == 4) {
+        for (const std::u16string &name :
+             {getString(names::kStmF, u""), getString(names::kStrF, u"")}) {
+            const std::string filter(name.begin(), name.end());
+            if (cryptFilter(name) == Method::RC4) {
+                rc4Filter = true;
+                stated = keyBytes(*this, std::string(names::kCF) + '.' + filter + ".Length");
+            }
+        }
+    }
+    if (!stated && (_v != 4 || rc4Filter))
+        stated = keyBytes(*this, names::kLength);
+    // Writers get the length wrong in every way, and peers disagree on what then holds: each
+    // other length they take is tried after the stated one, which the password check decides.
+    std::vector<std::uint32_t> lengths;
+    const auto add = [&lengths](std::uint32_t length) {
+        if (std::find(lengths.begin(), lengths.end(), length) == lengths.end())
+            lengths.push_back(length);
+    };
+    if (_v == 1 || _r == 2 || (_v == 2 && !stated))
+        add(k40Bits);
+    if (_v == 4 && !rc4Filter)
+        add(k128Bits);
+    if (stated)
+        add(*stated);
+    add(k40Bits);
+    add(k128Bits);
+    return lengths;
 }
 
 Method PDFEncryptionDictionary::cryptFilter(std::u16string_view name) const {
@@ -172,14 +216,13 @@ PDFResult PDFEncryptionDictionary::decryptStream(Bytes &bytes, std::uint32_t obj
     const std::vector<std::u16string> filters =
         PDFObject::filterNames(stream.getString(names::kFilter, u""));
     if (!filters.empty() && filters.front() == names::kCrypt) {
-        const PDFDictionary parameters = stream.dictionaryValue(names::kDecodeParms);
-        // A name read as the key after /Name (the dictionary parse's rule) is /Identity too.
-        std::u16string name = parameters.getString(names::kName, u"");
-        if (name.empty() && (parameters.contains(names::kIdentity8) || parameters.empty() ||
-                             !parameters.contains(names::kName)))
-            name = names::kIdentity;
-        method = cryptFilter(name);
+        std::u16string name =
+            stream.dictionaryValue(names::kDecodeParms).getString(names::kName, u"");
+        method = cryptFilter(name.empty() ? std::u16string(names::kIdentity) : name);
     }
+    // A document read without a password has no key for what it does encrypt.
+    if (method != Method::None && _fileKey.empty())
+        return PDFResult::EncryptionUnsupported;
     switch (method) {
     case Method::None:
         return PDFResult::Ok;
@@ -203,6 +246,8 @@ PDFResult PDFEncryptionDictionary::decryptStrings(PDFDictionary &dictionary,
         return PDFResult::EncryptionUnsupported;
     if (_strings == Method::None)
         return PDFResult::Ok;
+    if (_fileKey.empty())
+        return PDFResult::EncryptionUnsupported;
     const Bytes key = objectKey(objectNumber, generation, _strings);
     // Every string starts the keystream afresh; copying the scheduled state is cheaper than
     // running the key schedule again.
@@ -245,6 +290,17 @@ Bytes PDFEncryptionDictionary::objectKey(std::uint32_t objectNumber, std::uint32
 }
 
 Bytes PDFEncryptionDictionary::firstFileId() const {
+    // Some writers give the identifiers as literal strings.
+    if (!_fileIdWritten.empty()) {
+        MemorySource source(_fileIdWritten);
+        MemoryParser parser(source);
+        Tokenizer tokens(parser);
+        if (tokens.peek() == Tokenizer::Kind::LiteralString) {
+            const std::string written = tokens.next().text;
+            return unescapeLiteral(
+                std::span(reinterpret_cast<const std::uint8_t *>(written.data()), written.size()));
+        }
+    }
     // The trailer keeps /ID as the source text of its array: the characters of the first
     // hexadecimal string lie between the first "<" and the ">" after it.
     Bytes chars;
@@ -343,7 +399,7 @@ Bytes PDFEncryptionDictionary::userPasswordFromOwner() const {
 // /UE) and then as the owner password (/O, /OE). Where /Perms is present, Algorithm 13 proves
 // the file key instead of the password's own hash: a wrong password gives a key under which
 // /Perms does not read "adb", and each hash of revision 6 costs at least 64 rounds of AES and
-// SHA-2 over kilobytes. A key that fails /Perms would decrypt nothing but garbage.
+// SHA-2 over kilobytes. A key that fails /Perms is proven by the hash instead.
 bool PDFEncryptionDictionary::openAes256() {
     const Bytes u = getBytes(names::kU), o = getBytes(names::kO);
     if (u.size() < 48)
@@ -370,10 +426,9 @@ bool PDFEncryptionDictionary::openAes256() {
         Bytes key(encryptedKey.begin(), encryptedKey.begin() + 32);
         if (!CryptoProvider::aesCbcDecrypt(intermediate, zeros, key))
             return false;
-        if (withPerms) {
-            if (!permsOpen(key))
-                return false;
-        } else {
+        // /Perms only guards the permission flags: where it does not prove the key, the
+        // password's own hash still may.
+        if (!withPerms || !permsOpen(key)) {
             const Bytes check = passwordHash(_r, password, validationSalt, userKey);
             if (check.size() != hash.size() || !std::equal(hash.begin(), hash.end(), check.begin()))
                 return false;

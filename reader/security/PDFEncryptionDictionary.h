@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "objects/Decryptor.h"
 #include "syntax/MemoryParser.h"
@@ -25,8 +26,12 @@ public:
 
     // fileId is the text of the trailer's /ID, the source of the first file identifier.
     explicit PDFEncryptionDictionary(std::u16string fileId = {}) : _fileId(std::move(fileId)) {}
+    // The same from the /ID value as read, whose first string may also be a literal one.
+    explicit PDFEncryptionDictionary(const PDFValue &fileId)
+        : _fileId(fileId.text), _fileIdWritten(fileId.raw) {}
 
-    // Parses the /Encrypt dictionary at the offset and sets up decryption.
+    // Parses the /Encrypt dictionary at the offset, an object's header or the dictionary
+    // itself, and sets up decryption.
     PDFResult load(MemoryParser &parser, std::uint64_t offset);
     // Sets up decryption from entries already read: an /Encrypt written in the trailer.
     PDFResult load(const PDFDictionary &entries);
@@ -54,6 +59,8 @@ public:
                               std::span<const std::uint8_t> userKey);
 
     std::u16string _fileId;
+    // /ID as written between its brackets, when it was read as an array.
+    Bytes _fileIdWritten;
     Bytes _fileKey;
     std::u16string _filter;
     bool _ready = false;
@@ -75,6 +82,9 @@ private:
     Bytes userPasswordFromOwner() const;
     // Revisions 5 and 6 (ISO 32000-2, 7.6.4.3.3, Algorithms 2.A and 13).
     bool openAes256();
+    // The key lengths in bytes that /V 1, 2 and 4 may mean (7.6.1, table 20; 7.6.5, table 25),
+    // the one the dictionary states first.
+    std::vector<std::uint32_t> keyLengths() const;
 };
 
 } // namespace vellumtag

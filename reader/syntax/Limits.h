@@ -36,10 +36,15 @@ inline constexpr std::size_t kMaxRecoveredObjects = std::size_t{1} << 22;
 // more, or a /Kids array of more entries, gives no page count rather than taking seconds.
 inline constexpr std::size_t kMaxPageTreeNodes = std::size_t{1} << 17;
 
-// White space stepped over in one run where a keyword or a dictionary may follow (after an
-// object header, "trailer", a dictionary or stream data): a longer run is taken to hold none,
-// so that a file of white space, or of zeros, is not walked to its end there.
+// White space and comments stepped over in one run where a keyword or a dictionary may follow
+// (after an object header, "trailer", a dictionary or stream data): a longer run is taken to
+// hold none, so that a file of white space, or of zeros, is not walked to its end there.
 inline constexpr std::uint64_t kMaxBlankRun = 4096;
+
+// White space and comments stepped over in one run between two tokens of an object (ISO
+// 32000-1, 7.2.3: a comment counts as white space). A longer run ends the object there, as if
+// its data ended, so that a million comments cost one linear pass and no more.
+inline constexpr std::uint64_t kMaxBlanksBetweenTokens = std::uint64_t{1} << 20;
 
 // Dictionaries nested deeper than this are skipped instead of parsed, so that a file of a
 // million "<<" costs neither stack nor quadratic time.

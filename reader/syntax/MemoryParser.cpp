@@ -44,10 +44,11 @@ struct LiteralString {
     }
 };
 
-// A string inside an array or a dictionary, stepped over so that the brackets and angle
-// brackets in it do not count: a literal string, or a hexadecimal string up to its ">".
+// What an array or a dictionary holds that hides its brackets: a literal string, a hexadecimal
+// string up to its ">", or a comment up to the end of its line (ISO 32000-1, 7.2.4), stepped
+// over so that the brackets and angle brackets in it do not count.
 struct InnerString {
-    enum class Kind { None, Literal, Hexadecimal };
+    enum class Kind { None, Literal, Hexadecimal, Comment };
     Kind kind = Kind::None;
     LiteralString literal;
 
@@ -57,17 +58,24 @@ struct InnerString {
         literal.step('(');
     }
     void startHexadecimal() { kind = Kind::Hexadecimal; }
-    // Takes c when inside a string, and says so.
+    void startComment() { kind = Kind::Comment; }
+    // Takes c when inside a string or a comment, and says so.
     bool step(std::uint8_t c) {
-        if (kind == Kind::Literal) {
+        switch (kind) {
+        case Kind::Literal:
             if (literal.step(c))
                 kind = Kind::None;
             return true;
-        }
-        if (kind == Kind::Hexadecimal) {
+        case Kind::Hexadecimal:
             if (c == '>')
                 kind = Kind::None;
             return true;
+        case Kind::Comment:
+            if (c == '\r' || c == '\n')
+                kind = Kind::None;
+            return true;
+        case Kind::None:
+            break;
         }
         return false;
     }
@@ -366,8 +374,9 @@ std::size_t MemoryParser::readLiteralString(Bytes &out) {
 
 std::size_t MemoryParser::readArray(Bytes &out) {
     out.clear();
-    // A "<" starts a hexadecimal string unless another "<" follows it; when it is the last byte
-    // of the window, the next window's first byte decides.
+    // A "<" starts a hexadecimal string unless another "<" follows it, which makes the two a
+    // dictionary's start; when it is the last byte of the window, the next window's first byte
+    // decides.
     InnerString inner;
     bool afterLess = false;
     std::size_t depth = 0;
@@ -375,10 +384,11 @@ std::size_t MemoryParser::readArray(Bytes &out) {
         [&](const std::uint8_t *&p, const std::uint8_t *end) {
             const std::uint8_t c = *p;
             if (afterLess) {
-                // The "<" before was a plain byte when this is "<"; this byte is read again.
                 afterLess = false;
-                if (c != '<')
-                    inner.startHexadecimal();
+                if (c == '<')
+                    ++p;
+                else
+                    inner.startHexadecimal(); // this byte is read again, inside the string
                 return false;
             }
             ++p;
@@ -386,10 +396,14 @@ std::size_t MemoryParser::readArray(Bytes &out) {
                 return false;
             if (c == '(') {
                 inner.startLiteral();
+            } else if (c == '%') {
+                inner.startComment();
             } else if (c == '<') {
                 if (p == end)
                     afterLess = true;
-                else if (*p != '<')
+                else if (*p == '<')
+                    ++p;
+                else
                     inner.startHexadecimal();
             } else {
                 if (c == '[')
@@ -432,6 +446,8 @@ void MemoryParser::skipDictionary() {
                 return false;
             if (c == '(')
                 inner.startLiteral();
+            else if (c == '%')
+                inner.startComment();
             else if (c == '<' || c == '>')
                 after = c;
             return false;

@@ -108,10 +108,11 @@ public:
     // balances it or to the end (ISO 32000-1, 7.3.4.2): a backslash escapes the byte after it.
     std::size_t readLiteralString(Bytes &out);
     // The array whose "[" is at the cursor, brackets included, up to the "]" that balances it
-    // or to the end. Brackets inside literal and hexadecimal strings do not count (7.3.6).
+    // or to the end. Brackets inside literal and hexadecimal strings and inside comments do not
+    // count (7.3.6, 7.2.4).
     std::size_t readArray(Bytes &out);
     // Steps over the dictionary whose "<<" is at the cursor without building anything, past the
-    // ">>" that balances it or to the end; ">>" inside strings does not count.
+    // ">>" that balances it or to the end; ">>" inside strings and comments does not count.
     void skipDictionary();
     // Copies count bytes from the cursor on, fewer at the end of the data, and steps over them.
     std::size_t readBytes(std::size_t count, Bytes &out);

@@ -7,35 +7,37 @@
 #include "syntax/MemorySource.h"
 #include "syntax/PDFNames.h"
 #include "syntax/TextEncoding.h"
+#include "syntax/Tokenizer.h"
 
 namespace vellumtag {
 
 namespace {
 
-// Bytes that end a key. ")", "]", "{", "}", "%", form feed and NUL do not: they become part of
-// the name as written.
-constexpr CharacterClass kKeyDelimiters("/<> ([\r\n\t");
-
-// Stepping from one entry to the next ignores everything but these.
-constexpr CharacterClass kEntryStart("/>");
-
-// Under these keys a name is the value (ISO 32000-1, 7.3.5); under any other key a name is
-// taken as the next key, so that values such as "/Trapped /False" read as two keys. The crypt
-// filter keys (7.6.5) name the filters that decryption needs.
-bool isNameValued(std::string_view key) {
-    return key == names::kFilter || key == names::kType || key == names::kSubtype ||
-           key == names::kCFM || key == names::kStmF || key == names::kStrF || key == names::kEFF;
+std::span<const std::uint8_t> bytesOf(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t *>(text.data()), text.size()};
 }
 
 std::span<const std::uint8_t> withoutDelimiters(const Bytes &collected) {
     if (collected.size() < 2)
         return {};
-    return std::span<const std::uint8_t>(collected).subspan(1, collected.size() - 2);
+    // An array cut by the end of the data lacks its closing bracket.
+    const std::size_t close = collected.back() == ']' ? 1 : 0;
+    return std::span<const std::uint8_t>(collected).subspan(1, collected.size() - 1 - close);
 }
 
 std::u16string decimalText(std::size_t value) {
     const std::string digits = std::to_string(value);
     return std::u16string(digits.begin(), digits.end());
+}
+
+std::u16string asciiText(std::string_view text) { return std::u16string(text.begin(), text.end()); }
+
+// Keywords of the file structure that never stand inside a dictionary (ISO 32000-1, 7.3.8,
+// 7.3.10, 7.5): one of them where an entry or a value should be means that the dictionary
+// was never closed, and it ends there, the keyword left for what reads on.
+bool endsDictionary(std::string_view keyword) {
+    return keyword == "endobj" || keyword == "stream" || keyword == "endstream" ||
+           keyword == "xref" || keyword == "trailer" || keyword == "startxref";
 }
 
 } // namespace
@@ -49,96 +51,139 @@ PDFResult PDFDictionary::parse(MemoryParser &parser, std::uint64_t offset) {
 
 PDFResult PDFDictionary::parseValue(MemoryParser &parser, const std::string &key) {
     std::size_t foldBudget = limits::kMaxFoldedKeyBytes;
-    return parseValueAt(parser, key, 0, foldBudget);
+    Tokenizer tokens(parser);
+    parseValueAt(tokens, key, 0, foldBudget);
+    return PDFResult::Ok;
 }
 
 PDFResult PDFDictionary::parseAt(MemoryParser &parser, int depth, std::size_t &foldBudget) {
-    if (parser.skipPast(names::kDictionaryStart) == 0)
+    Tokenizer tokens(parser);
+    // The dictionary is the next object; failing that, the first "<<" on, whatever stands
+    // before it.
+    if (tokens.peek() == Tokenizer::Kind::DictionaryStart)
+        parser.advance(2);
+    else if (parser.skipPast(names::kDictionaryStart) == 0)
         return PDFResult::Unspecified;
-    // Every pass steps over at least the "/" of a key, so the loop ends.
-    std::string key;
-    while (!parser.atEnd()) {
-        parser.skipUntil(kEntryStart);
-        const int c = parser.peek();
-        if (c < 0)
+    // Every pass steps over at least one token, so the loop ends.
+    for (;;) {
+        const Tokenizer::Kind kind = tokens.peek();
+        if (kind == Tokenizer::Kind::End)
             break;
-        if (c == '>') {
-            // A single ">" ends the dictionary too, but stays for the enclosing one to see.
-            if (parser.peek(1) == '>')
-                parser.advance(2);
+        if (kind == Tokenizer::Kind::DictionaryEnd) {
+            parser.advance(2);
             break;
         }
-        parser.advance();
-        key.clear();
-        parser.readUntil(kKeyDelimiters, key);
-        parser.skipWhitespace();
-        parseValueAt(parser, key, depth, foldBudget);
+        if (kind == Tokenizer::Kind::Stray && parser.peek() == '>') {
+            // A single ">" ends the dictionary too, but stays for the enclosing one to see.
+            break;
+        }
+        if (kind != Tokenizer::Kind::Name) {
+            // Anything else is no key: it is stepped over whole, unless it is structure.
+            const std::uint64_t at = parser.offset();
+            if (kind == Tokenizer::Kind::Keyword && endsDictionary(tokens.next().text)) {
+                parser.seek(at);
+                break;
+            }
+            parser.seek(at);
+            tokens.skipObject();
+            continue;
+        }
+        std::string key = tokens.next().text;
+        if (!parseValueAt(tokens, key, depth, foldBudget))
+            break;
     }
     return PDFResult::Ok;
 }
 
-PDFResult PDFDictionary::parseValueAt(MemoryParser &parser, const std::string &key, int depth,
-                                      std::size_t &foldBudget) {
-    if (isNameValued(key)) {
-        while (parser.peek() == '/')
-            parser.advance();
-    }
-
-    const int first = parser.peek();
-    Bytes collected;
+bool PDFDictionary::parseValueAt(Tokenizer &tokens, const std::string &key, int depth,
+                                 std::size_t &foldBudget) {
+    MemoryParser &parser = tokens.parser();
     PDFValue value;
-
-    if (first == '/' || first == '>') {
-        // The cursor stays: a name here is read as the next key.
-        insert(key, std::move(value));
-        return PDFResult::Ok;
-    }
-    if (first == '<' && parser.peek(1) == '<') {
+    const Tokenizer::Kind kind = tokens.peek();
+    switch (kind) {
+    case Tokenizer::Kind::End:
+    case Tokenizer::Kind::DictionaryEnd:
+    case Tokenizer::Kind::ArrayEnd:
+        // Nothing: the key has the empty text, and the cursor stays for the dictionary.
+        break;
+    case Tokenizer::Kind::DictionaryStart: {
+        value.kind = PDFValue::Kind::Dictionary;
         if (depth >= limits::kMaxDictionaryDepth) {
             parser.skipDictionary();
-            insert(key, std::move(value));
-            return PDFResult::Ok;
+            break;
         }
         PDFDictionary nested;
         nested.parseAt(parser, depth + 1, foldBudget);
         value.text = decimalText(nested.size());
         insert(key, std::move(value));
         fold(key, nested, foldBudget);
-        return PDFResult::Ok;
+        return true;
     }
-
-    switch (first) {
-    case '(':
-        parser.readLiteralString(collected);
-        value.raw = unescapeLiteral(withoutDelimiters(collected));
-        bytesToText(value.raw, value.text);
-        break;
-    case '<':
-        parser.readBalanced(collected, '<', '>');
-        value.raw = decodeHexString(withoutDelimiters(collected));
-        bytesToText(value.raw, value.text);
-        break;
-    case '[':
+    case Tokenizer::Kind::ArrayStart: {
+        // Arrays keep their source text: as written, and the text with escapes resolved.
+        Bytes collected;
         parser.readArray(collected);
-        unescapeLiteral(withoutDelimiters(collected), value.text, true);
+        const std::span<const std::uint8_t> content = withoutDelimiters(collected);
+        unescapeLiteral(content, value.text, true);
+        value.raw.assign(content.begin(), content.end());
+        value.kind = PDFValue::Kind::Array;
         break;
-    default: {
-        parser.readUntilDelimiter(collected);
-        if (first >= 0 && isDigit(first)) {
-            std::uint32_t object = 0, generation = 0;
-            char keyword = 0;
-            const std::string_view token(reinterpret_cast<const char *>(collected.data()),
-                                         collected.size());
-            value.isReference = MemoryParser::scanText(token, "%lu %lu %c",
-                                                       {&object, &generation, &keyword}) == 3 &&
-                                keyword == 'R';
+    }
+    case Tokenizer::Kind::LiteralString:
+        value.raw = unescapeLiteral(bytesOf(tokens.next().text));
+        bytesToText(value.raw, value.text);
+        value.kind = PDFValue::Kind::String;
+        break;
+    case Tokenizer::Kind::HexString:
+        value.raw = decodeHexString(bytesOf(tokens.next().text));
+        bytesToText(value.raw, value.text);
+        value.kind = PDFValue::Kind::String;
+        break;
+    case Tokenizer::Kind::Name: {
+        // Some writers double the slash ("/Subtype//XML"): an empty name right before another
+        // name stands for nothing.
+        std::string name = tokens.next().text;
+        while (name.empty() && parser.peek() == '/')
+            name = tokens.next().text;
+        // ISO 32000-1, 7.3.5: a name's bytes are UTF-8 by convention.
+        value.text = decodeUtf8(bytesOf(name));
+        value.kind = PDFValue::Kind::Name;
+        break;
+    }
+    case Tokenizer::Kind::Number: {
+        std::string number = tokens.next().text;
+        std::string generation;
+        if (Tokenizer::isInteger(number) && number[0] != '-' && number[0] != '+' &&
+            tokens.referenceFollows(generation)) {
+            value.isReference = true;
+            number += ' ';
+            number += generation;
+            number += " R";
+        } else {
+            value.kind = PDFValue::Kind::Number;
         }
-        unescapeLiteral(collected, value.text, true);
+        value.text = asciiText(number);
+        break;
+    }
+    case Tokenizer::Kind::Keyword:
+    case Tokenizer::Kind::Stray: {
+        const std::uint64_t at = parser.offset();
+        const Tokenizer::Token token = tokens.next();
+        if (kind == Tokenizer::Kind::Keyword && endsDictionary(token.text)) {
+            parser.seek(at);
+            insert(key, std::move(value));
+            return false;
+        }
+        if (token.text == ">") {
+            parser.seek(at);
+            break;
+        }
+        bytesToText(bytesOf(token.text), value.text);
         break;
     }
     }
     insert(key, std::move(value));
-    return PDFResult::Ok;
+    return true;
 }
 
 void PDFDictionary::fold(const std::string &key, PDFDictionary &nested, std::size_t &foldBudget) {
@@ -156,6 +201,12 @@ void PDFDictionary::fold(const std::string &key, PDFDictionary &nested, std::siz
         node.key().insert(0, prefix);
         hint = std::next(_entries.insert(hint, std::move(node)));
     }
+}
+
+void PDFDictionary::setNested(const std::string &key, const PDFDictionary &entries) {
+    set(key, PDFValue{decimalText(entries.size()), false, {}, PDFValue::Kind::Dictionary});
+    for (const auto &[name, value] : entries)
+        set(key + '.' + name, value);
 }
 
 std::u16string PDFDictionary::getString(std::string_view key, std::u16string_view fallback) const {
@@ -219,7 +270,9 @@ PDFDictionary PDFDictionary::dictionaryValue(std::string_view key) const {
         return nested(key);
     PDFDictionary entries;
     // An array keeps its source text: its first "<<" starts the dictionary.
-    const Bytes text = getBytes(key);
+    const PDFValue *value = find(key);
+    const Bytes text =
+        value != nullptr && value->kind == PDFValue::Kind::Array ? value->raw : getBytes(key);
     if (std::search(text.begin(), text.end(), names::kDictionaryStart.begin(),
                     names::kDictionaryStart.end()) != text.end()) {
         MemorySource source(text);

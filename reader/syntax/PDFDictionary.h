@@ -14,18 +14,23 @@
 
 namespace vellumtag {
 
-// A flat, ordered map from key (a PDF name's bytes without "/", #xx not decoded) to PDFValue.
-// Nested dictionaries are folded in under dotted keys ("DecodeParms.Predictor"), arrays keep
-// their source text, and references keep their text with the reference flag set. Parsing
-// keeps the first value of a duplicate key; only merge and set overwrite. Keys order bytewise
-// as unsigned bytes, a prefix before its extensions (std::string's ordering).
+class Tokenizer;
+
+// A flat, ordered map from key (a PDF name's bytes without "/", #xx decoded) to PDFValue, read
+// with the reader's tokenizer, so that strings, comments and nesting at any depth are seen as
+// ISO 32000-1, 7.2 and 7.3 write them. Nested dictionaries are folded in under dotted keys
+// ("DecodeParms.Predictor"), arrays keep their source text, names their text, and references
+// their text with the reference flag set. Parsing keeps the first value of a duplicate key;
+// only merge and set overwrite. Keys order bytewise as unsigned bytes, a prefix before its
+// extensions (std::string's ordering).
 class PDFDictionary {
 public:
     using Map = std::map<std::string, PDFValue, std::less<>>;
     static constexpr std::uint64_t kAtCursor = UINT64_MAX;
 
-    // Enters every entry of the next dictionary at or after offset (kAtCursor: the parser's
-    // cursor) up to its matching ">>"; 199 when no "<<" follows. Existing entries stay.
+    // Enters every entry of the dictionary at offset (kAtCursor: the parser's cursor), after
+    // white space and comments, up to its matching ">>"; when another object stands there, of
+    // the first dictionary after it. 199 when no "<<" follows. Existing entries stay.
     PDFResult parse(MemoryParser &parser, std::uint64_t offset = kAtCursor);
     // Parses the one value at the cursor and enters it under key. Always 0.
     PDFResult parseValue(MemoryParser &parser, const std::string &key);
@@ -63,6 +68,9 @@ public:
         return _entries.try_emplace(std::move(key), std::move(value)).second;
     }
     void set(std::string key, PDFValue value) { _entries[std::move(key)] = std::move(value); }
+    // Puts the entries of a dictionary in place of key's value, as parsing folds one written
+    // there: key gets their count, each entry "key.<its key>".
+    void setNested(const std::string &key, const PDFDictionary &entries);
     void erase(std::string_view key) {
         if (const auto it = _entries.find(key); it != _entries.end())
             _entries.erase(it);
@@ -88,8 +96,9 @@ private:
     // stepped over unparsed and its key gets the empty text. foldBudget is what remains of
     // limits::kMaxFoldedKeyBytes for the whole parse.
     PDFResult parseAt(MemoryParser &parser, int depth, std::size_t &foldBudget);
-    PDFResult parseValueAt(MemoryParser &parser, const std::string &key, int depth,
-                           std::size_t &foldBudget);
+    // False when what stood in place of the value ended the dictionary.
+    bool parseValueAt(Tokenizer &tokens, const std::string &key, int depth,
+                      std::size_t &foldBudget);
     // Moves nested's entries in under "key.<nested key>", keeping entries already present.
     void fold(const std::string &key, PDFDictionary &nested, std::size_t &foldBudget);
 

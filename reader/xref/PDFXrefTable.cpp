@@ -6,6 +6,7 @@
 
 #include "syntax/IntegerText.h"
 #include "syntax/PDFNames.h"
+#include "syntax/Tokenizer.h"
 
 namespace vellumtag {
 
@@ -34,18 +35,18 @@ bool PDFXrefTable::sectionAt(std::uint64_t offset) {
     if (offset >= _file.size())
         return false;
     _file.seek(offset);
-    _file.skipWhitespace();
+    Tokenizer tokens(_file);
+    tokens.skipBlanks();
     if (_file.startsWith(names::kXref))
         return true;
     // A cross-reference stream: an object header, and a dictionary of /Type /XRef. Offsets
     // counted from another place may well fall on some other object.
     std::uint32_t number = 0, generation = 0;
-    if (_file.scan(limits::kScanWindow, "%lu %lu obj", {&number, &generation}) != 2 ||
-        _file.skipPast(names::kObj, limits::kScanWindow) == 0)
+    if (!tokens.readObjectHeader(number, generation))
         return false;
-    _file.skipWhitespace();
     PDFDictionary dictionary;
-    return _file.startsWith(names::kDictionaryStart) && dictionary.parse(_file) == PDFResult::Ok &&
+    return tokens.peek() == Tokenizer::Kind::DictionaryStart &&
+           dictionary.parse(_file) == PDFResult::Ok &&
            dictionary.getString(names::kType, u"") == names::kXRefType;
 }
 
@@ -63,7 +64,7 @@ PDFResult PDFXrefTable::readSection(std::uint64_t offset) {
     }
     ++_sectionCount;
 
-    _file.skipWhitespace();
+    Tokenizer(_file).skipBlanks();
     PDFResult result;
     if (_file.startsWith(names::kXref))
         result = readXrefTable();

@@ -6,6 +6,7 @@
 #include "syntax/IntegerText.h"
 #include "syntax/Limits.h"
 #include "syntax/PDFNames.h"
+#include "syntax/Tokenizer.h"
 
 namespace vellumtag {
 
@@ -47,8 +48,8 @@ XrefRecovery::Result XrefRecovery::scan(MemoryParser &parser, std::uint64_t from
             const std::uint64_t following =
                 parser.find(names::kTrailer, trailer + kTrailerLength, recovery._size);
             parser.seek(trailer + kTrailerLength);
-            parser.skipWhile(characters::kPdfWhitespace, limits::kMaxBlankRun);
-            if (parser.startsWith(names::kDictionaryStart)) {
+            if (Tokenizer(parser).skipBlanksWithin(limits::kMaxBlankRun) &&
+                parser.startsWith(names::kDictionaryStart)) {
                 PDFDictionary dictionary;
                 recovery.parseBefore(std::min(next.start, following), dictionary);
                 recovery.takeTrailer(dictionary);
@@ -119,6 +120,18 @@ bool XrefRecovery::headerAt(std::uint64_t obj, Header &header) {
     // Digits or white space may go on beyond what was read: the number's start is not known.
     if (at == 0 ? obj > n : !isSpace(before[at - 1]) && !isDelimiter(before[at - 1]))
         return false;
+    // A header on a comment line, such as the "% 7 0 obj" lines that some writers put into
+    // uncompressed object streams, is no header (ISO 32000-1, 7.2.4). A "%" elsewhere on the
+    // line may lie in a string: only a line that begins with one counts.
+    std::size_t lineStart = at;
+    while (lineStart > 0 && !characters::kLineEnds.contains(before[lineStart - 1]))
+        --lineStart;
+    if (lineStart > 0 || obj == n) {
+        while (lineStart < at && isSpace(before[lineStart]))
+            ++lineStart;
+        if (lineStart < at && before[lineStart] == '%')
+            return false;
+    }
     IntegerText number;
     number.appendDigits(std::span<const std::uint8_t>(before.data() + at, numberEnd - at));
     if (number.exceeds(UINT32_MAX - 1))
@@ -130,8 +143,9 @@ bool XrefRecovery::headerAt(std::uint64_t obj, Header &header) {
 
 std::uint64_t XrefRecovery::examine(const Header &header, std::uint64_t bound) {
     _parser.seek(header.end);
-    _parser.skipWhile(characters::kPdfWhitespace, limits::kMaxBlankRun);
-    if (_parser.offset() >= bound || !_parser.startsWith(names::kDictionaryStart))
+    Tokenizer tokens(_parser);
+    if (!tokens.skipBlanksWithin(limits::kMaxBlankRun) || _parser.offset() >= bound ||
+        !_parser.startsWith(names::kDictionaryStart))
         return header.end;
     PDFDictionary dictionary;
     parseBefore(bound, dictionary);
@@ -148,7 +162,7 @@ std::uint64_t XrefRecovery::examine(const Header &header, std::uint64_t bound) {
 
     // Stream data (7.3.8.1) are stepped over when "endstream" follows where a direct /Length
     // says they end; otherwise they are scanned like any other bytes.
-    _parser.skipWhile(characters::kPdfWhitespace, limits::kMaxBlankRun);
+    tokens.skipBlanksWithin(limits::kMaxBlankRun);
     const PDFValue *lengthValue = dictionary.find(names::kLength);
     if (!_parser.skipKeyword(names::kStream) || lengthValue == nullptr || lengthValue->isReference)
         return header.end;
