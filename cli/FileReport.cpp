@@ -16,6 +16,7 @@ namespace {
 constexpr std::string_view kSeparator = "------------------------------------------------------";
 constexpr std::string_view kRecoveredWarning =
     "Warning: damaged file, cross-reference data rebuilt\n";
+constexpr std::string_view kHeaderWarning = "Warning: damaged file, no PDF header\n";
 constexpr std::string_view kOutOfMemory = "Out of memory";
 
 std::string messageOf(const FileReport &report) {
@@ -33,7 +34,10 @@ int codeOf(const FileReport &report) {
 }
 
 std::string warningOf(const FileReport &report) {
-    return report.recovered ? std::string(kRecoveredWarning) : std::string();
+    std::string warning = report.headerMissing ? std::string(kHeaderWarning) : std::string();
+    if (report.recovered)
+        warning += kRecoveredWarning;
+    return warning;
 }
 
 // RFC 4180, 2.6 and 2.7: a field with a comma, a quote or a line break is quoted, quotes
@@ -75,6 +79,7 @@ FileReport FileReport::read(const std::filesystem::path &path, bool strict) {
         document.setStrict(strict);
         report.result = document.load(path);
         report.recovered = document.recovered();
+        report.headerMissing = document.headerMissing();
         if (report.result == PDFResult::Ok)
             report.values = document.values();
     } catch (const std::bad_alloc &) {

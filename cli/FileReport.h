@@ -14,8 +14,9 @@ struct FileReport {
     std::filesystem::path path;
     PDFResult result = PDFResult::Ok;
     bool outOfMemory = false;
-    bool recovered = false; // cross-reference data rebuilt
-    PDFDictionary values;   // empty unless result is Ok
+    bool recovered = false;     // cross-reference data rebuilt
+    bool headerMissing = false; // read without "%PDF-", its cross-reference data being intact
+    PDFDictionary values;       // empty unless result is Ok
 
     static FileReport read(const std::filesystem::path &path, bool strict);
 

@@ -144,6 +144,7 @@ PDFResult PDFDocument::load(std::span<const std::uint8_t> bytes) {
 PDFResult PDFDocument::load(ByteSource &source) {
     _values.clear();
     _recovered = false;
+    _headerMissing = false;
     MemoryParser parser(source);
     if (!parser.isOpen())
         return PDFResult::FileNotReadable;
@@ -152,11 +153,24 @@ PDFResult PDFDocument::load(ByteSource &source) {
     std::uint64_t header = parser.startsWith(names::kHeader) ? 0 : parser.size();
     if (header != 0 && !_strict)
         header = parser.findHeader(limits::kHeaderWindow);
-    PDFResult result = header < parser.size() ? collectMetadata(parser, header) : PDFResult::NotPdf;
+    PDFResult result = PDFResult::NotPdf;
+    if (header < parser.size()) {
+        result = collectMetadata(parser, header, true);
+    } else if (!_strict) {
+        // No "%PDF-" (a header without its version, a byte of it replaced, or none at all):
+        // viewers still read a file whose cross-reference data lead to its catalog. Only then
+        // is it taken for a PDF, so that no other file is ever scanned as one.
+        _catalogRead = false;
+        result = collectMetadata(parser, 0, false);
+        _headerMissing = result == PDFResult::Ok && _catalogRead;
+        if (!_headerMissing)
+            result = PDFResult::NotPdf;
+    }
     // Zeros that stood in for bytes the file no longer had may have been read as anything.
     if (source.failed()) {
         _values.clear();
         _recovered = false;
+        _headerMissing = false;
         return PDFResult::FileNotReadable;
     }
     if (result != PDFResult::Ok)
@@ -168,7 +182,7 @@ PDFResult PDFDocument::load(ByteSource &source) {
     return result;
 }
 
-PDFResult PDFDocument::collectMetadata(MemoryParser &parser, std::uint64_t header) {
+PDFResult PDFDocument::collectMetadata(MemoryParser &parser, std::uint64_t header, bool mayScan) {
     const std::uint64_t xrefOffset = parser.findXrefOffset(
         _strict ? limits::kStrictStartxrefWindow - 1 : limits::kStartxrefWindow);
     StreamBudget budget;
@@ -188,7 +202,7 @@ PDFResult PDFDocument::collectMetadata(MemoryParser &parser, std::uint64_t heade
             complete = gather(objects, xref) && !xref.chainTooLong();
         }
     }
-    if (_strict || (result == PDFResult::Ok ? complete : !recoverable(result)))
+    if (_strict || !mayScan || (result == PDFResult::Ok ? complete : !recoverable(result)))
         return result;
 
     // The cross-reference data lead nowhere, or not to everything they name: the file is read
@@ -320,6 +334,7 @@ bool PDFDocument::readCatalog(ObjectReader &objects, std::uint32_t number, PDFDi
     PDFObject catalog;
     if (objects.readObject(number, catalog) != PDFResult::Ok)
         return false;
+    _catalogRead = true;
     const PDFDictionary &dictionary = catalog._dictionary;
     if (dictionary.contains(names::kMetadata)) {
         PDFInfoObject metadata;

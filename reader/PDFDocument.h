@@ -23,8 +23,9 @@ class StreamBudget;
 // every value is a copy of file bytes and outlives the document.
 //
 // A load tolerates what viewers tolerate: a preamble before the header, a trailing block after
-// "%%EOF", and cross-reference data that are missing or lead nowhere, which a scan of the file
-// then rebuilds (recovered() tells). Strict mode turns those off and reads the file only as
+// "%%EOF", cross-reference data that are missing or lead nowhere, which a scan of the file
+// then rebuilds (recovered() tells), and a header that is missing where the cross-reference
+// data are intact (headerMissing() tells). Strict mode turns those off and reads the file only as
 // ISO 32000-1 lays it out.
 class PDFDocument {
 public:
@@ -46,9 +47,13 @@ public:
     void setStrict(bool strict) { _strict = strict; }
     // True after a load whose cross-reference data a scan of the file rebuilt.
     bool recovered() const { return _recovered; }
+    // True after a load of a file without "%PDF-" in its first bytes, read because its
+    // cross-reference data lead to a catalog (never in strict mode).
+    bool headerMissing() const { return _headerMissing; }
 
 private:
-    PDFResult collectMetadata(MemoryParser &parser, std::uint64_t header);
+    // mayScan: a scan of the file may stand in for cross-reference data that lead nowhere.
+    PDFResult collectMetadata(MemoryParser &parser, std::uint64_t header, bool mayScan);
     // Rebuilds the index by a scan of the file and reads the metadata through it: 0, or 102
     // when the scan finds neither a catalog nor an information dictionary, or what setting up
     // decryption gave.
@@ -66,6 +71,9 @@ private:
     PDFDictionary _values;
     bool _strict = false;
     bool _recovered = false;
+    bool _headerMissing = false;
+    // The last gather read a catalog.
+    bool _catalogRead = false;
 };
 
 } // namespace vellumtag

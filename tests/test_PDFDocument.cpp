@@ -146,13 +146,20 @@ TEST(PDFDocument, PageCountComesFromInfoBeforeThePageTree) {
         // Without /Count the leaves are counted: here there are none.
         {"<< /Title (t) >>", "<< /Type /Pages >>", u"0"},
         {"<< /Title (t) >>", "<< /Type /Pages /Count 9 0 R >>", u"33"},
+        // Only an integer object is a count (ISO 32000-1, 7.7.3.2); else the leaves are.
+        {"<< /Title (t) >>", "<< /Type /Pages /Kids [3 0 R] /Count (9) >>", u"1"},
+        {"<< /Title (t) >>", "<< /Type /Pages /Kids [3 0 R] /Count 9.0 >>", u"1"},
+        {"<< /Title (t) >>", "<< /Type /Pages /Kids [3 0 R] /Count 8 0 R >>", u"1"},
+        {"<< /Title (t) >>", "<< /Type /Pages /Kids [3 0 R] /Count /9 >>", u"1"},
     };
     for (const auto &c : cases) {
         const auto loaded = loadBytes(PdfBuilder()
                                           .object(1, "<< /Type /Catalog /Pages 2 0 R >>")
                                           .object(2, c.pages)
+                                          .object(3, "<< /Type /Page /Parent 2 0 R >>")
                                           .object(4, c.info)
-                                          .object(9, "(33)")
+                                          .object(8, "(33)")
+                                          .object(9, "33")
                                           .build("/Root 1 0 R /Info 4 0 R"));
         ASSERT_EQ(loaded.result, PDFResult::Ok);
         if (c.expected == nullptr)

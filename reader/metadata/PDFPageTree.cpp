@@ -54,8 +54,13 @@ std::optional<std::u16string> PDFPageTree::fromRoot(ObjectReader &objects,
                                                     const PDFDictionary &values,
                                                     const PDFDictionary &dictionary,
                                                     std::optional<std::uint32_t> number) {
-    if (auto count = nonNegativeInteger(values.getString(names::kCount, u"")))
-        return count;
+    // Only an integer object counts (ISO 32000-1, 7.7.3.2): a string, a real, or a reference to
+    // either, is no count, and the leaves are counted instead.
+    const PDFValue *value = values.find(names::kCount);
+    if (value != nullptr && value->kind == PDFValue::Kind::Number) {
+        if (auto count = nonNegativeInteger(value->text))
+            return count;
+    }
     const std::optional<std::uint64_t> leaves = countLeaves(objects, dictionary, number);
     if (!leaves)
         return std::nullopt;

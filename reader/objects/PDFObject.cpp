@@ -132,6 +132,12 @@ std::size_t PDFObject::streamLimit(const StreamBudget *budget) {
 
 std::vector<std::u16string> PDFObject::filterNames(std::u16string_view text) {
     static constexpr CharacterClass kSeparators("/[] \t\r\n\f"sv);
+    // The abbreviations of inline images (ISO 32000-1, 8.9.7, table 94), which some writers use
+    // for streams too, as viewers read them.
+    static constexpr std::pair<std::u16string_view, std::u16string_view> kAbbreviations[] = {
+        {u"AHx", u"ASCIIHexDecode"},  {u"A85", u"ASCII85Decode"},  {u"LZW", u"LZWDecode"},
+        {u"Fl", names::kFlateDecode}, {u"RL", u"RunLengthDecode"}, {u"CCF", u"CCITTFaxDecode"},
+        {u"DCT", u"DCTDecode"}};
     std::vector<std::u16string> filters;
     std::size_t at = 0;
     while (at < text.size()) {
@@ -140,8 +146,14 @@ std::vector<std::u16string> PDFObject::filterNames(std::u16string_view text) {
         std::size_t end = at;
         while (end < text.size() && !kSeparators.contains(text[end]))
             ++end;
-        if (end > at)
-            filters.emplace_back(text.substr(at, end - at));
+        if (end > at) {
+            std::u16string_view name = text.substr(at, end - at);
+            for (const auto &[abbreviation, full] : kAbbreviations) {
+                if (name == abbreviation)
+                    name = full;
+            }
+            filters.emplace_back(name);
+        }
         at = end;
     }
     return filters;

@@ -383,7 +383,7 @@ PdfBuilder &PdfBuilder::object(std::uint32_t number, std::string_view body) {
 
 PdfBuilder &PdfBuilder::object(std::uint32_t number, std::uint16_t generation,
                                std::string_view body) {
-    if (!_security)
+    if (!_security || !_security->strings)
         return put(number, generation, body);
     const std::string key = objectKey(number, generation);
     return put(number, generation,
@@ -395,13 +395,15 @@ std::string PdfBuilder::streamBody(std::uint32_t number, std::uint16_t generatio
     std::string head(dictionary);
     if (_security) {
         const std::string key = objectKey(number, generation);
-        head = encryptStrings(dictionary, [&](std::string text) { return encrypted(text, key); });
-        if (_security->encryptMetadata || !isMetadataStream(dictionary))
+        if (_security->strings)
+            head =
+                encryptStrings(dictionary, [&](std::string text) { return encrypted(text, key); });
+        if (_security->streams && (_security->encryptMetadata || !isMetadataStream(dictionary)))
             data = encrypted(std::move(data), key);
     }
     // AES data change length: /Length is written after encryption.
     const std::string length = "/Length " + std::to_string(data.size());
-    if (_security && _security->cipher != PdfEncryption::Cipher::RC4) {
+    if (_security && _security->streams && _security->cipher != PdfEncryption::Cipher::RC4) {
         const std::size_t at = head.find("/Length ");
         if (at != std::string::npos)
             head.replace(at, head.find_first_of(" >/", at + 8) - at, length);
@@ -472,16 +474,46 @@ PdfBuilder &PdfBuilder::encrypt(const PdfEncryption &encryption) {
     // ISO 32000-1, 7.6.1, table 20: /EncryptMetadata means something from /V 4 on.
     if (!encryption.encryptMetadata && r < 4)
         throw std::invalid_argument("/EncryptMetadata false needs revision 4 or later");
-    const std::string idEntry = "<" + hex(encryption.id) + ">";
+    std::string idEntry = "<" + hex(encryption.id) + ">";
+    if (encryption.literalId) {
+        idEntry = "(";
+        for (const char c : encryption.id) {
+            const auto byte = static_cast<unsigned char>(c);
+            idEntry +=
+                {'\\', static_cast<char>('0' + (byte >> 6)),
+                 static_cast<char>('0' + ((byte >> 3) & 7)), static_cast<char>('0' + (byte & 7))};
+        }
+        idEntry += ")";
+    }
+    // The crypt filters, in place or as an object of their own, and which of them apply.
+    const auto cryptFilters = [&](std::string_view method, unsigned keyBytes) {
+        const std::string &name = encryption.filterName;
+        const std::string filters = "<< /" + name + " << /AuthEvent /" +
+                                    (encryption.embeddedFilesOnly ? "EFOpen" : "DocOpen") +
+                                    " /CFM /" + std::string(method) + " /Length " +
+                                    std::to_string(keyBytes) + " >> >>";
+        std::string cf = "/CF " + filters;
+        if (encryption.filtersObject != 0) {
+            put(encryption.filtersObject, 0, filters);
+            cf = "/CF " + std::to_string(encryption.filtersObject) + " 0 R";
+        }
+        const bool streams = !encryption.embeddedFilesOnly;
+        const bool strings = streams && !encryption.clearStrings;
+        return cf + " /StmF /" + (streams ? name : "Identity") + " /StrF /" +
+               (strings ? name : "Identity") +
+               (encryption.embeddedFilesOnly ? " /EFF /" + name : "");
+    };
     const std::string permissions = "/P " + std::to_string(encryption.permissions);
     const std::string metadata = encryption.encryptMetadata ? "" : "/EncryptMetadata false";
     std::string key, entries;
     if (encryption.cipher == Cipher::AES256) {
         key = md5("file key one") + md5("file key two");
+        std::string keys = aes256Entries(encryption, key);
+        if (encryption.emptyUserKey)
+            keys.replace(keys.find("/UE <"),
+                         keys.find(">", keys.find("/UE <")) - keys.find("/UE <"), "/UE <");
         entries = join({"/Filter /Standard /V 5", "/R " + std::to_string(r), "/Length 256",
-                        "/CF << /StdCF << /AuthEvent /DocOpen /CFM /AESV3 /Length 32 >> >>",
-                        "/StmF /StdCF /StrF /StdCF", aes256Entries(encryption, key), permissions,
-                        metadata});
+                        cryptFilters("AESV3", 32), keys, permissions, metadata});
     } else {
         const unsigned bits = r == 2                                ? 40
                               : encryption.cipher == Cipher::AES128 ? 128
@@ -491,20 +523,20 @@ PdfBuilder &PdfBuilder::encrypt(const PdfEncryption &encryption) {
         const std::string owner = ownerEntry(encryption, bits / 8);
         key = fileKey(encryption, owner, bits / 8);
         const std::string filters =
-            r < 4 ? ""
-                  : "/CF << /StdCF << /AuthEvent /DocOpen /CFM /" +
-                        std::string(encryption.cipher == Cipher::AES128 ? "AESV2" : "V2") +
-                        " /Length 16 >> >> /StmF /StdCF /StrF /StdCF";
+            r < 4 ? "" : cryptFilters(encryption.cipher == Cipher::AES128 ? "AESV2" : "V2", 16);
         const std::string version = r == 2 ? "/V 1 /R 2" : r == 3 ? "/V 2 /R 3" : "/V 4 /R 4";
         entries = join({"/Filter /Standard", version, "/Length " + std::to_string(bits), filters,
                         "/O <" + hex(owner) + ">", "/U <" + hex(userEntry(encryption, key)) + ">",
                         permissions, metadata});
     }
     put(encryption.objectNumber, 0, "<< " + entries + " >>");
-    _security = Security{key, encryption.encryptMetadata,
+    _security = Security{key,
+                         encryption.encryptMetadata,
                          "/Encrypt " + std::to_string(encryption.objectNumber) + " 0 R /ID [" +
                              idEntry + " " + idEntry + "]",
-                         encryption.cipher};
+                         encryption.cipher,
+                         !encryption.embeddedFilesOnly && !encryption.clearStrings,
+                         !encryption.embeddedFilesOnly};
     return *this;
 }
 

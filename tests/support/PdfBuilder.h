@@ -42,6 +42,16 @@ struct PdfEncryption {
     std::int32_t permissions = -4;
     bool encryptMetadata = true; // false: /EncryptMetadata false, /Type /Metadata streams clear
     std::string id = "\x3c\x9a\x51\x0e\xd2\x47\x86\x1b\x5f\xe0\x29\xc4\x73\xab\x08\x66";
+    // Ways writers differ (revisions 4 to 6): the crypt filter's name; /CF given by reference
+    // to this object (0: in place); /StrF /Identity, strings left clear; only embedded files
+    // encrypted (/StmF and /StrF /Identity, /EFF, /AuthEvent /EFOpen), so that nothing written
+    // is; /UE empty (revision 5 and 6), which only the owner password then opens.
+    std::string filterName = "StdCF";
+    std::uint32_t filtersObject = 0;
+    bool clearStrings = false;
+    bool embeddedFilesOnly = false;
+    bool emptyUserKey = false;
+    bool literalId = false; // /ID as literal strings, every byte an octal escape
 };
 
 // Writes a PDF front to back, every offset and /Length computed: the header at construction,
@@ -121,6 +131,8 @@ private:
         bool encryptMetadata;
         std::string trailerEntries;
         PdfEncryption::Cipher cipher;
+        bool strings = true;
+        bool streams = true;
     };
 
     PdfBuilder &append(std::string_view bytes);
