@@ -8,6 +8,7 @@
 #include "TestSupport.h"
 
 using namespace vellumtag;
+using vellumtag::test::deflated;
 using vellumtag::test::PdfBuilder;
 using vellumtag::test::TempDir;
 
@@ -457,6 +458,116 @@ TEST(PDFDocument, DictionariesWrittenInPlace) {
             for (const auto &[key, value] : document.values())
                 values[key] = value.text;
             EXPECT_EQ(values, c.expected) << c.catalog << c.trailer;
+        }
+    }
+}
+
+// Shapes of real files that once lost entries or whole files, each with what it must give.
+TEST(PDFDocument, ShapesThatOnceLostEntries) {
+    const std::string pages = "<< /Type /Pages /Count 1 /Kids [3 0 R] >>";
+    const std::string page = "<< /Type /Page /Parent 2 0 R >>";
+    const std::string info = "/Info << /Title (Kept) >>";
+    // Document with the catalog, the page tree root and one page in place.
+    const auto plain = [&](const std::string &catalog) {
+        return PdfBuilder()
+            .object(1, catalog)
+            .object(2, pages)
+            .object(3, page)
+            .build("/Root 1 0 R " + info);
+    };
+    // pdfTeX writes a "% N 0 obj" comment before each object of an object stream; the offsets
+    // of the header point at the comments.
+    const auto pdftexObjectStream = [&] {
+        const std::string objects = "% 1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\n"
+                                    "% 2 0 obj\n" +
+                                    pages + "\n";
+        const std::string header = "1 0 2 " + std::to_string(objects.find("% 2")) + "\n";
+        return PdfBuilder("1.5")
+            .stream(5,
+                    "<< /Type /ObjStm /N 2 /First " + std::to_string(header.size()) + " /Length " +
+                        std::to_string(header.size() + objects.size()) + " >>",
+                    header + objects)
+            .inObjectStream(1, 5, 0)
+            .inObjectStream(2, 5, 1)
+            .object(3, page)
+            .xrefStream(9, "/Root 1 0 R " + info, {.deflate = false})
+            .str();
+    };
+    // The metadata stream's filter abbreviated as for inline images (ISO 32000-1, Table 94).
+    const auto abbreviatedFilter = [&] {
+        const std::string data =
+            deflated(xmpPacket("<dc:title><rdf:Alt><rdf:li>Abbreviated</rdf:li></rdf:Alt>"
+                               "</dc:title>"));
+        return PdfBuilder()
+            .object(1, "<< /Type /Catalog /Pages 2 0 R /Metadata 4 0 R >>")
+            .object(2, pages)
+            .object(3, page)
+            .stream(4,
+                    "<< /Type /Metadata /Subtype /XML /Filter /Fl /Length " +
+                        std::to_string(data.size()) + " >>",
+                    data)
+            .build("/Root 1 0 R");
+    };
+    const auto withHeader = [&](const std::string &header) {
+        return PdfBuilder::withoutHeader()
+            .raw(header)
+            .object(1, "<< /Type /Catalog /Pages 2 0 R >>")
+            .object(2, pages)
+            .object(3, page)
+            .build("/Root 1 0 R " + info);
+    };
+    struct Case {
+        const char *name;
+        std::string bytes;
+        PDFResult result;
+        std::map<std::string, std::u16string> expected;
+        bool headerMissing = false;
+    };
+    const std::map<std::string, std::u16string> both = {{"Title", u"Kept"}, {"PageCount", u"1"}};
+    const Case cases[] = {
+        {"string delimiters nested deep in the catalog",
+         plain("<< /Type /Catalog /A << /B [0 << /P (x>\\t]y) >> ] >> /Pages 2 0 R >>"),
+         PDFResult::Ok, both},
+        {"comment after the object header",
+         PdfBuilder()
+             .rawObject(1, "1 0 obj % comment\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n")
+             .object(2, pages)
+             .object(3, page)
+             .build("/Root 1 0 R " + info),
+         PDFResult::Ok, both},
+        {"comments in an object stream", pdftexObjectStream(), PDFResult::Ok, both},
+        {"abbreviated filter",
+         abbreviatedFilter(),
+         PDFResult::Ok,
+         {{"Title", u"Abbreviated"}, {"PageCount", u"1"}}},
+        {"header without a dash", withHeader("%PDF1.7\n"), PDFResult::Ok, both, true},
+        {"header with a byte replaced",
+         withHeader("%PDF\xAD"
+                    "1.7\n"),
+         PDFResult::Ok, both, true},
+        {"no header at all", withHeader("\n"), PDFResult::Ok, both, true},
+        {"no header and no structure",
+         "%PDF\n1 0 obj << /Title (x) >> endobj\n",
+         PDFResult::NotPdf,
+         {}},
+    };
+    TempDir dir;
+    for (const Case &c : cases) {
+        for (const bool strict : {false, true}) {
+            PDFDocument document;
+            document.setStrict(strict);
+            const PDFResult result = document.load(dir.write("doc.pdf", c.bytes));
+            // Strict mode reads a file only from its header.
+            const bool headerless = c.headerMissing || c.result == PDFResult::NotPdf;
+            EXPECT_EQ(result, strict && headerless ? PDFResult::NotPdf : c.result)
+                << c.name << (strict ? " strict" : "");
+            if (result != PDFResult::Ok)
+                continue;
+            std::map<std::string, std::u16string> values;
+            for (const auto &[key, value] : document.values())
+                values[key] = value.text;
+            EXPECT_EQ(values, c.expected) << c.name;
+            EXPECT_EQ(document.headerMissing(), c.headerMissing) << c.name;
         }
     }
 }

@@ -153,6 +153,18 @@ std::vector<HostileFile> hostileFiles() {
              .object(2, "<< /Title (Deep) /X " + std::string(200000, '<') + " >>")
              .build("/Root 1 0 R /Info 2 0 R"),
          PDFResult::Ok},
+        {"a million comments between two entries",
+         PdfBuilder()
+             .object(1, "<< /Type /Catalog >>")
+             .object(2, "<< /Title (Kept) " + repeated("%\n", 1'000'000) + "/Author (Lost) >>")
+             .build("/Root 1 0 R /Info 2 0 R"),
+         PDFResult::Ok},
+        {"a million nested arrays and dictionaries",
+         PdfBuilder()
+             .object(1, "<< /Type /Catalog >>")
+             .object(2, "<< /Title (Kept) /X " + repeated("[<</A", 1'000'000) + " >>")
+             .build("/Root 1 0 R /Info 2 0 R"),
+         PDFResult::Ok},
         {"two sections that are each other's /Prev", prevLoop(true), PDFResult::Ok},
         {"a section that is its own /Prev", prevLoop(false), PDFResult::XrefNotFound},
         {"startxref far beyond the file",

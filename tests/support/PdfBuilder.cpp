@@ -68,17 +68,6 @@ int hexDigit(char c) {
     return at == std::string_view::npos ? -1 : static_cast<int>(at % 16);
 }
 
-std::string deflate(std::string_view data) {
-    uLongf size = compressBound(static_cast<uLong>(data.size()));
-    std::string out(size, '\0');
-    if (compress2(reinterpret_cast<Bytef *>(out.data()), &size,
-                  reinterpret_cast<const Bytef *>(data.data()), static_cast<uLong>(data.size()),
-                  Z_BEST_COMPRESSION) != Z_OK)
-        throw std::runtime_error("compress2 failed");
-    out.resize(size);
-    return out;
-}
-
 // Appends the words to the list, spaces between.
 void appendWords(std::string &list, std::initializer_list<std::string_view> words) {
     for (const std::string_view word : words) {
@@ -347,6 +336,17 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> subsections(const Rows &row
 
 } // namespace
 
+std::string deflated(std::string_view data) {
+    uLongf size = compressBound(static_cast<uLong>(data.size()));
+    std::string out(size, '\0');
+    if (compress2(reinterpret_cast<Bytef *>(out.data()), &size,
+                  reinterpret_cast<const Bytef *>(data.data()), static_cast<uLong>(data.size()),
+                  Z_BEST_COMPRESSION) != Z_OK)
+        throw std::runtime_error("compress2 failed");
+    out.resize(size);
+    return out;
+}
+
 PdfBuilder::PdfBuilder(std::string_view version) {
     append("%PDF-" + std::string(version) + "\n%\xE2\xE3\xCF\xD3\n");
 }
@@ -428,7 +428,7 @@ PdfBuilder &PdfBuilder::stream(std::uint32_t number, const std::string &dictiona
 }
 
 PdfBuilder &PdfBuilder::stream(std::uint32_t number, const PdfStream &stream) {
-    std::string data = stream.deflate ? deflate(stream.data) : stream.data;
+    std::string data = stream.deflate ? deflated(stream.data) : stream.data;
     const std::string head =
         dictionary({stream.entries, stream.deflate ? "/Filter /FlateDecode" : "",
                     "/Length " + std::to_string(data.size())});
@@ -659,7 +659,7 @@ PdfBuilder &PdfBuilder::xrefStream(std::uint32_t number, std::string_view traile
     const bool defaultIndex = rows.begin()->first == 0 && rows.rbegin()->first == _highest &&
                               rows.size() == std::size_t{_highest} + 1;
     if (layout.deflate)
-        data = deflate(data);
+        data = deflated(data);
 
     std::string w;
     for (const std::uint32_t width : widths)

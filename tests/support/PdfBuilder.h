@@ -11,6 +11,9 @@
 
 namespace vellumtag::test {
 
+// The data compressed by zlib, as /FlateDecode reads them.
+std::string deflated(std::string_view data);
+
 // A stream object for PdfBuilder::stream: the builder adds /Length and, when it deflates the
 // data, /Filter /FlateDecode.
 struct PdfStream {
