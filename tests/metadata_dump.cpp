@@ -2,12 +2,13 @@
 // per line, for the real-world conformance test (tests/conformance.py):
 //
 //   {"file": "a.pdf", "result": 0, "message": "OK", "values": {"Title": "..."},
-//    "references": ["Author"], "recovered": false}
+//    "references": ["Author"], "raw": {"Keys": "(a) /b"}, "recovered": false}
 //
 // The file name and the keys are bytes: printable ASCII is written as is, every other byte
 // as \u00XX. Values are UTF-16 code units, each non-printable or non-ASCII unit written as
 // \uXXXX, so unpaired surrogates survive; the result's message is written the same way.
-// "references" lists the keys whose value is an unresolved indirect reference; "recovered" tells
+// "references" lists the keys whose value is an unresolved indirect reference; "raw" gives the
+// source bytes of the arrays (tests/grammar.py tokenizes them); "recovered" tells
 // whether the cross-reference data were rebuilt by a scan. With --strict as the first argument,
 // every file is read in strict mode.
 #include <cstdint>
@@ -56,16 +57,20 @@ std::string describe(const char *file, bool strict) {
                        ", \"result\": " + std::to_string(static_cast<std::int32_t>(result)) +
                        ", \"message\": " + quoteUnits(vellumtag::resultMessage(result)) +
                        ", \"values\": {";
-    std::string references;
+    std::string references, raw;
     const char *separator = "";
     for (const auto &[key, value] : document.values()) {
         line += separator + quoteBytes(key) + ": " + quoteUnits(value.text);
         if (value.isReference)
             references += (references.empty() ? "" : ", ") + quoteBytes(key);
+        if (value.kind == vellumtag::PDFValue::Kind::Array)
+            raw += (raw.empty() ? "" : ", ") + quoteBytes(key) + ": " +
+                   quoteBytes(std::string_view(reinterpret_cast<const char *>(value.raw.data()),
+                                               value.raw.size()));
         separator = ", ";
     }
-    return line + "}, \"references\": [" + references +
-           "], \"recovered\": " + (document.recovered() ? "true" : "false") + "}\n";
+    return line + "}, \"references\": [" + references + "], \"raw\": {" + raw +
+           "}, \"recovered\": " + (document.recovered() ? "true" : "false") + "}\n";
 }
 
 } // namespace

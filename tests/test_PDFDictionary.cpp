@@ -97,7 +97,7 @@ TEST(PDFDictionary, ParseFillsEntriesAndPlacesCursor) {
           {"E", u" x "},
           {"F", u"1 2"}}},
         {"<< /A <FEFF0041> /B <48 65 6C6C6F> /C <ABC> /D <> >>",
-         {{"A", u"A"}, {"B", u"Hello"}, {"C", u"\u00AB"}, {"D", u""}}},
+         {{"A", u"A"}, {"B", u"Hello"}, {"C", u"\u00AB\u00C0"}, {"D", u""}}},
         {"<< /A(x)/B[1]/C<41>/D<</E 1>>/F\t2/G\r3/H\n4 >>",
          {{"A", u"x"},
           {"B", u"1"},
@@ -295,8 +295,8 @@ TEST(PDFDictionary, LiteralStringEscapes_7_3_4_2) {
 
 // ISO 32000-1, 7.9.2.2 and ISO 32000-2, 7.9.2.2: a text string's bytes are UTF-16BE after
 // FE FF, UTF-8 after EF BB BF, UTF-16LE after FF FE (seen in the wild), and PDFDocEncoding
-// otherwise. Hexadecimal strings (7.3.4.3) keep two departures: a final odd digit is dropped,
-// and a non-digit inside a pair counts as 0.
+// otherwise. In hexadecimal strings (7.3.4.3) white space and any other non-digit are
+// skipped, and a final odd digit reads as if followed by 0.
 TEST(PDFDictionary, TextStringEncodings_7_9_2_2) {
     const std::pair<std::string, std::u16string> cases[] = {
         {"48 65 6C6C6F", u"Hello"},
@@ -305,13 +305,14 @@ TEST(PDFDictionary, TextStringEncodings_7_9_2_2) {
         {"85", u"\u2013"},
         {"8D5768793F8E", u"\u201CWhy?\u201D"},
         {"A0", u"\u20AC"},
-        {"A B", u"\u20AC"},
+        {"A B", u"\u00AB"},
+        {"9\r6a", u"\u0152\u20AC"},
         {"AD7F9F", u"\uFFFD\uFFFD\uFFFD"},
         {"18191A1B1C1D1E1F", u"\u02D8\u02C7\u02C6\u02D9\u02DD\u02DB\u02DA\u02DC"},
         {"aBcD", u"\u00AB\u00CD"},
         {"E9FCDF", u"\u00E9\u00FC\u00DF"},
-        {"zz41 4", u"A"},
-        {"4g1", u"\x40"},
+        {"zz41 4", u"A@"},
+        {"4g1", u"A"},
         {"FEFF004100", u"A"},
         {"FEFFD83DDE00", u"\xD83D\xDE00"},
         {"FFFE41004200", u"AB"},

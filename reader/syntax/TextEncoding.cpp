@@ -137,21 +137,25 @@ PDFResult unescapeLiteral(std::span<const std::uint8_t> bytes, std::u16string &o
 }
 
 Bytes decodeHexString(std::span<const std::uint8_t> bytes) {
-    // Unlike ISO 32000-1, 7.3.4.3, a final unpaired digit is dropped rather than read as if
-    // followed by 0, and a non-digit that ends up inside a pair counts as 0.
+    // ISO 32000-1, 7.3.4.3: white space between the digits is ignored (so is any other byte
+    // that is no digit, as qpdf and pdfinfo read them), and a final unpaired digit reads as if
+    // followed by 0.
     Bytes decoded;
     decoded.reserve(bytes.size() / 2);
-    std::size_t i = 0;
-    while (bytes.size() - i >= 2) {
-        while (i < bytes.size() && hexValue(bytes[i]) < 0)
-            ++i;
-        if (bytes.size() - i < 2)
-            break;
-        const int high = std::max(hexValue(bytes[i]), 0);
-        const int low = std::max(hexValue(bytes[i + 1]), 0);
-        decoded.push_back(static_cast<std::uint8_t>(high << 4 | low));
-        i += 2;
+    int high = -1;
+    for (const std::uint8_t byte : bytes) {
+        const int digit = hexValue(byte);
+        if (digit < 0)
+            continue;
+        if (high < 0) {
+            high = digit;
+        } else {
+            decoded.push_back(static_cast<std::uint8_t>(high << 4 | digit));
+            high = -1;
+        }
     }
+    if (high >= 0)
+        decoded.push_back(static_cast<std::uint8_t>(high << 4));
     return decoded;
 }
 

@@ -1,0 +1,450 @@
+#!/usr/bin/env python3
+"""The object grammar against qpdf: every value the reader prints of generated documents.
+
+write_grammar_documents writes random documents (tests/support/GrammarDocuments.h) whose
+catalog, page tree root and information dictionary carry junk objects of every kind, with
+comments and every white-space character between the tokens. qpdf rewrites each with object
+streams, and encrypts each with the empty password by RC4 (128-bit), AES-128 and AES-256,
+which fills every junk string with ciphertext of fresh random bytes. The reader (metadata_dump)
+reads every file; qpdf's --json view of the same file (its information dictionary and its
+pages) is mapped to the reader's flat form:
+
+- a nested dictionary gives its key the count of the entries folded under it, and each of
+  them a key "parent.child";
+- a string is text as ISO 32000-1, 7.9.2.2 decodes it (UTF-16BE after FE FF, PDFDocEncoding
+  otherwise), a name its UTF-8 text, a number its value, a boolean its keyword;
+- every value is trimmed of the six white-space characters;
+- PageCount is the number of pages qpdf finds;
+- an unpaired UTF-16 surrogate, which the reader keeps, is compared as qpdf shows it (dropped
+  when high, its low ten bits when low): the one rule of this test.
+
+An array is printed as its source text, so it is compared token by token with qpdf's items:
+names, numbers, strings, references (the number may differ in a rewrite), null and nested
+objects. In an encrypted file the array's strings are ciphertext as written, so there only
+their kind is compared. The test fails on any difference, a load that is not OK, or fewer
+junk objects than asked. Usage:
+
+    grammar.py --writer write_grammar_documents --dump metadata_dump --work DIR
+               [--documents N] [--seed S] [--min-objects N]
+"""
+
+import argparse
+import concurrent.futures
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+from decimal import Decimal, InvalidOperation
+
+# qpdf's rewrites; the empty user and owner passwords.
+VARIANTS = {
+    "original": None,
+    "objstm": ["--object-streams=generate"],
+    "rc4-128": ["--allow-weak-crypto", "--encrypt", "", "", "128", "--use-aes=n", "--"],
+    "aes-128": ["--encrypt", "", "", "128", "--use-aes=y", "--"],
+    "aes-256": ["--encrypt", "", "", "256", "--"],
+}
+ENCRYPTED = {"rc4-128", "aes-128", "aes-256"}
+
+# The reader trims values of these (tab, line feed, carriage return and space), not of NUL or
+# form feed.
+TRIMMED = "\t\n\r "
+DELIMITERS = b"()<>[]{}/%"
+BLANK_BYTES = b"\0\t\n\f\r "
+
+# PDFDocEncoding (ISO 32000-1, Annex D) where it is not Latin-1; its undefined codes read as
+# U+FFFD.
+PDFDOC = {
+    0x18: "\u02D8", 0x19: "\u02C7", 0x1A: "\u02C6", 0x1B: "\u02D9", 0x1C: "\u02DD",
+    0x1D: "\u02DB", 0x1E: "\u02DA", 0x1F: "\u02DC", 0x7F: "\uFFFD", 0x80: "\u2022",
+    0x81: "\u2020", 0x82: "\u2021", 0x83: "\u2026", 0x84: "\u2014", 0x85: "\u2013",
+    0x86: "\u0192", 0x87: "\u2044", 0x88: "\u2039", 0x89: "\u203A", 0x8A: "\u2212",
+    0x8B: "\u2030", 0x8C: "\u201E", 0x8D: "\u201C", 0x8E: "\u201D", 0x8F: "\u2018",
+    0x90: "\u2019", 0x91: "\u201A", 0x92: "\u2122", 0x93: "\uFB01", 0x94: "\uFB02",
+    0x95: "\u0141", 0x96: "\u0152", 0x97: "\u0160", 0x98: "\u0178", 0x99: "\u017D",
+    0x9A: "\u0131", 0x9B: "\u0142", 0x9C: "\u0153", 0x9D: "\u0161", 0x9E: "\u017E",
+    0x9F: "\uFFFD", 0xA0: "\u20AC", 0xAD: "\uFFFD",
+}
+
+
+def text_of(data: bytes) -> str:
+    """A text string's bytes as text (7.9.2.2), as UTF-16 code units kept in a str."""
+    if data[:2] == b"\xfe\xff":
+        body = data[2:]
+        units = [body[i] << 8 | body[i + 1] for i in range(0, len(body) - 1, 2)]
+        return "".join(chr(u) for u in units)
+    return "".join(PDFDOC.get(b, chr(b)) for b in data)
+
+
+def units(text: str) -> str:
+    """Text as UTF-16 code units, each a character, as metadata_dump prints them."""
+    out = []
+    for ch in text:
+        c = ord(ch)
+        if c > 0xFFFF:
+            c -= 0x10000
+            out += [chr(0xD800 + (c >> 10)), chr(0xDC00 + (c & 0x3FF))]
+        else:
+            out.append(ch)
+    return "".join(out)
+
+
+def as_qpdf_shows(text: str) -> str:
+    """The reader's text as qpdf shows the same string: qpdf drops an unpaired high surrogate
+    and reads an unpaired low one as its low ten bits, where the reader keeps both as they
+    are (the console tool then reports them as unsupported). The one rule of this test."""
+    out, i = [], 0
+    while i < len(text):
+        c = ord(text[i])
+        if 0xD800 <= c < 0xDC00 and i + 1 < len(text) and 0xDC00 <= ord(text[i + 1]) < 0xE000:
+            out.append(text[i:i + 2])
+            i += 2
+            continue
+        if 0xD800 <= c < 0xDC00:
+            pass
+        elif 0xDC00 <= c < 0xE000:
+            out.append(chr(c & 0x3FF))
+        else:
+            out.append(text[i])
+        i += 1
+    return "".join(out)
+
+
+def qpdf_string(value: str) -> str:
+    """qpdf's JSON form of a string ("u:text" or "b:hex") as decoded text."""
+    if value.startswith("u:"):
+        return units(value[2:])
+    return text_of(bytes.fromhex(value[2:]))
+
+
+def qpdf_name(value: str) -> str:
+    """qpdf's JSON form of a name ("/text", or "n:/#xx..." where it is not UTF-8)."""
+    if value.startswith("n:"):
+        raw = re.sub(rb"#([0-9A-Fa-f]{2})", lambda m: bytes([int(m.group(1), 16)]),
+                     value[3:].encode("latin-1"))
+        return units(raw.decode("utf-8", "replace"))
+    return units(value[1:])
+
+
+def kind_of(value):
+    """The kind of a qpdf JSON value: dict, array, string, name, ref, number, bool, null."""
+    if isinstance(value, dict):
+        return "dict"
+    if isinstance(value, list):
+        return "array"
+    if isinstance(value, bool):
+        return "bool"
+    if value is None:
+        return "null"
+    if isinstance(value, str):
+        if value.startswith(("u:", "b:")):
+            return "string"
+        if value.startswith(("/", "n:/")):
+            return "name"
+        if re.fullmatch(r"\d+ \d+ R", value):
+            return "ref"
+        return "number"  # "#" and the number's text
+    return "number"
+
+
+def same_number(a, b) -> bool:
+    try:
+        return Decimal(str(a).lstrip("#")) == Decimal(str(b).lstrip("#"))
+    except InvalidOperation:
+        return False
+
+
+def flat(prefix: str, value, out: dict) -> int:
+    """Enters the qpdf value under the key as the reader prints it; the number of entries
+    entered under nested keys."""
+    kind = kind_of(value)
+    if kind == "dict":
+        count = 0
+        for key, item in value.items():
+            count += 1 + flat(prefix + "." + qpdf_name(key), item, out)
+        out[prefix] = ("text", str(count))
+        return count
+    if kind == "array":
+        out[prefix] = ("array", value)
+    elif kind == "string":
+        out[prefix] = ("text", qpdf_string(value).strip(TRIMMED))
+    elif kind == "name":
+        out[prefix] = ("text", qpdf_name(value).strip(TRIMMED))
+    elif kind == "bool":
+        out[prefix] = ("text", "true" if value else "false")
+    elif kind == "number":
+        out[prefix] = ("number", value)
+    elif kind == "ref":
+        out[prefix] = ("ref", value)
+    return 0
+
+
+class Tokens:
+    """The tokens of an array's source text (ISO 32000-1, 7.2 and 7.3), as qpdf-like values:
+    a small reader of its own, so that the check does not share the reader's code."""
+
+    def __init__(self, data: bytes):
+        self.data, self.at = data, 0
+
+    def blanks(self):
+        while self.at < len(self.data):
+            c = self.data[self.at]
+            if c in BLANK_BYTES:
+                self.at += 1
+            elif c == ord("%"):
+                while self.at < len(self.data) and self.data[self.at] not in b"\r\n":
+                    self.at += 1
+            else:
+                break
+
+    def regular(self) -> bytes:
+        start = self.at
+        while (self.at < len(self.data) and self.data[self.at] not in BLANK_BYTES
+               and self.data[self.at] not in DELIMITERS):
+            self.at += 1
+        return self.data[start:self.at]
+
+    def literal(self) -> bytes:
+        out, depth = bytearray(), 1
+        self.at += 1
+        escapes = {ord("n"): b"\n", ord("r"): b"\r", ord("t"): b"\t", ord("b"): b"\b",
+                   ord("f"): b"\f"}
+        while self.at < len(self.data):
+            c = self.data[self.at]
+            self.at += 1
+            if c == ord("\\"):
+                if self.at >= len(self.data):
+                    break
+                e = self.data[self.at]
+                self.at += 1
+                if e in escapes:
+                    out += escapes[e]
+                elif 0x30 <= e <= 0x37:
+                    value, digits = e - 0x30, 1
+                    while (digits < 3 and self.at < len(self.data)
+                           and 0x30 <= self.data[self.at] <= 0x37):
+                        value = value * 8 + self.data[self.at] - 0x30
+                        self.at += 1
+                        digits += 1
+                    out.append(value & 0xFF)
+                elif e == ord("\r"):
+                    if self.at < len(self.data) and self.data[self.at] == ord("\n"):
+                        self.at += 1
+                elif e != ord("\n"):
+                    out.append(e)
+            elif c == ord("\r"):
+                out += b"\n"
+                if self.at < len(self.data) and self.data[self.at] == ord("\n"):
+                    self.at += 1
+            else:
+                if c == ord("("):
+                    depth += 1
+                elif c == ord(")"):
+                    depth -= 1
+                    if depth == 0:
+                        break
+                out.append(c)
+        return bytes(out)
+
+    def value(self):
+        """The next object, or StopIteration at "]" or the end."""
+        self.blanks()
+        if self.at >= len(self.data):
+            raise StopIteration
+        c = self.data[self.at]
+        if c == ord("("):
+            return ("string", self.literal())
+        if self.data.startswith(b"<<", self.at):
+            self.at += 2
+            entries = {}
+            while True:
+                self.blanks()
+                if self.data.startswith(b">>", self.at) or self.at >= len(self.data):
+                    self.at += 2
+                    return ("dict", entries)
+                key = self.value()
+                entries[key[1]] = self.value()
+        if c == ord("<"):
+            end = self.data.index(b">", self.at)
+            digits = re.sub(rb"[\0\t\n\f\r ]", b"", self.data[self.at + 1:end])
+            self.at = end + 1
+            if len(digits) % 2:
+                digits += b"0"
+            return ("string", bytes.fromhex(digits.decode()))
+        if c == ord("["):
+            self.at += 1
+            items = []
+            while True:
+                try:
+                    items.append(self.value())
+                except StopIteration:
+                    self.at += 1
+                    return ("array", items)
+        if c == ord("]"):
+            raise StopIteration
+        if c == ord("/"):
+            self.at += 1
+            raw = re.sub(rb"#([0-9A-Fa-f]{2})", lambda m: bytes([int(m.group(1), 16)]),
+                         self.regular())
+            return ("name", units(raw.decode("utf-8", "replace")))
+        word = self.regular()
+        if word in (b"true", b"false"):
+            return ("bool", word == b"true")
+        if word == b"null":
+            return ("null", None)
+        # An integer followed by "G R" is a reference.
+        save = self.at
+        second = None
+        if re.fullmatch(rb"\d+", word):
+            self.blanks()
+            second = self.regular()
+            self.blanks()
+            if re.fullmatch(rb"\d+", second) and self.data.startswith(b"R", self.at):
+                self.at += 1
+                return ("ref", None)
+        self.at = save
+        return ("number", word.decode())
+
+
+def same_item(ours, theirs, encrypted: bool) -> bool:
+    kind, value = ours
+    if kind != kind_of(theirs):
+        return False
+    if kind == "string":
+        return encrypted or as_qpdf_shows(text_of(value)) == qpdf_string(theirs)
+    if kind == "name":
+        return value == qpdf_name(theirs)
+    if kind == "number":
+        return same_number(value, theirs)
+    if kind == "bool":
+        return value == theirs
+    if kind == "array":
+        return len(value) == len(theirs) and all(
+            same_item(a, b, encrypted) for a, b in zip(value, theirs))
+    if kind == "dict":
+        mine = {qpdf_name("/" + k) if isinstance(k, str) else k: v for k, v in value.items()}
+        return mine.keys() == {qpdf_name(k) for k in theirs} and all(
+            same_item(mine[qpdf_name(k)], v, encrypted) for k, v in theirs.items())
+    return True  # null, ref
+
+
+def array_tokens(raw: str):
+    items = []
+    tokens = Tokens(raw.encode("latin-1"))
+    while True:
+        try:
+            items.append(tokens.value())
+        except StopIteration:
+            return items
+
+
+def qpdf_view(path: str):
+    """(the information dictionary, the page count) as qpdf reads the file."""
+    out = subprocess.run(["qpdf", "--json=2", "--json-key=qpdf", "--json-key=pages", path],
+                         capture_output=True, check=False)
+    if out.returncode not in (0, 3):
+        raise RuntimeError(f"qpdf --json {path}: {out.stderr.decode(errors='replace')}")
+    view = json.loads(JSON_NUMBER.sub(quote_number, out.stdout.decode(errors="surrogateescape")))
+    objects = view["qpdf"][1]
+    info_ref = objects["trailer"]["value"].get("/Info")
+    info = objects.get(f"obj:{info_ref}", {}).get("value", {}) if info_ref else {}
+    return info, len(view["pages"])
+
+
+# qpdf writes numbers as the file does, "+3" and ".5" included, which JSON does not allow:
+# every number outside a JSON string becomes the string "#" + its text.
+JSON_NUMBER = re.compile(r'("(?:[^"\\]|\\.)*")|([+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?)')
+
+
+def quote_number(match) -> str:
+    return match.group(1) or '"#' + match.group(2) + '"'
+
+
+def rewrite(job):
+    source, target, arguments = job
+    out = subprocess.run(["qpdf", *arguments, source, target], capture_output=True, check=False)
+    # 3: written, with warnings.
+    if out.returncode not in (0, 3):
+        raise RuntimeError(f"qpdf {arguments} {source}: {out.stderr.decode(errors='replace')}")
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--writer", required=True)
+    parser.add_argument("--dump", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--documents", type=int, default=200)
+    parser.add_argument("--seed", type=int, default=2026)
+    parser.add_argument("--min-objects", type=int, default=5000)
+    args = parser.parse_args()
+
+    # Fresh files every run: the encrypted ones hold new random bytes each time.
+    shutil.rmtree(args.work, ignore_errors=True)
+    original = os.path.join(args.work, "original")
+    objects = int(subprocess.run([args.writer, original, str(args.documents), str(args.seed)],
+                                 check=True, capture_output=True, text=True).stdout)
+    names = sorted(os.listdir(original))
+    jobs = []
+    for variant, arguments in VARIANTS.items():
+        if arguments is None:
+            continue
+        os.makedirs(os.path.join(args.work, variant))
+        jobs += [(os.path.join(original, n), os.path.join(args.work, variant, n), arguments)
+                 for n in names]
+    workers = max(2, os.cpu_count() or 2)
+    with concurrent.futures.ThreadPoolExecutor(workers) as pool:
+        list(pool.map(rewrite, jobs))
+        files = [os.path.join(args.work, v, n) for v in VARIANTS for n in names]
+        views = dict(zip(files, pool.map(qpdf_view, files)))
+
+    dumped = subprocess.run([args.dump, *files], check=True, capture_output=True, text=True)
+    differences, values = [], 0
+    for line in dumped.stdout.splitlines():
+        record = json.loads(line)
+        path = record["file"]
+        encrypted = os.path.basename(os.path.dirname(path)) in ENCRYPTED
+        if record["result"] != 0:
+            differences.append(f"{path}: result {record['result']} {record['message']}")
+            continue
+        info, pages = views[path]
+        expected = {}
+        for key, item in info.items():
+            flat(qpdf_name(key), item, expected)
+        expected["PageCount"] = ("text", str(pages))
+        # metadata_dump writes keys as bytes; names are UTF-8 (7.3.5).
+        got = {units(k.encode("latin-1").decode("utf-8", "replace")): v
+               for k, v in record["values"].items()}
+        raws = {units(k.encode("latin-1").decode("utf-8", "replace")): v
+                for k, v in record.get("raw", {}).items()}
+        for key in sorted(expected.keys() | got.keys()):
+            values += 1
+            kind, want = expected.get(key, ("absent", None))
+            have = got.get(key)
+            if kind == "array":
+                # Only the array's source bytes can be tokenized again.
+                ours = array_tokens(raws[key]) if key in raws else None
+                ok = ours is not None and len(ours) == len(want) and all(
+                    same_item(a, b, encrypted) for a, b in zip(ours, want))
+            elif kind == "number":
+                ok = have is not None and same_number(have, want)
+            elif kind == "ref":
+                ok = have is not None
+            else:
+                ok = have == want or (have is not None and as_qpdf_shows(have) == want)
+            if not ok:
+                differences.append(f"{path}: {key}: reader {have!r}, qpdf {want!r}")
+
+    print(f"{len(names)} documents, {objects} junk objects, {len(files)} files "
+          f"({', '.join(VARIANTS)}), {values} values compared, {len(differences)} differences")
+    for difference in differences[:40]:
+        print("  " + difference)
+    if objects < args.min_objects:
+        print(f"too few objects: {objects} < {args.min_objects}")
+        return 1
+    return 1 if differences else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
