@@ -8,6 +8,7 @@
 //                are in the wild, for the recovery scan
 //   xref_stream  each file from its last startxref offset on
 //   dictionary   the dictionaries of each file (not those inside stream data)
+//                and random documents whose dictionaries carry junk objects of every kind
 //   xmp          packets in the shapes the XML reading meets: element and attribute forms,
 //                rdf:Alt, rdf:Seq and rdf:Bag, other prefixes, entities, a document type
 #include <array>
@@ -16,11 +17,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "support/GrammarDocuments.h"
 #include "support/PdfBuilder.h"
 
 namespace fs = std::filesystem;
@@ -229,6 +232,15 @@ int main(int argc, char **argv) {
             written &= put(out / "dictionary", dictionary);
         for (const std::string &broken : damaged(file))
             written &= put(out / "document", broken);
+    }
+    // Random documents of junk objects of every kind, as the grammar test writes them, from a
+    // fixed seed.
+    std::mt19937 random(2026);
+    for (int i = 0; i < 20; ++i) {
+        const std::string file = vellumtag::test::grammarDocument(random).bytes;
+        written &= put(out / "document", file);
+        for (const std::string_view dictionary : dictionaries(file))
+            written &= put(out / "dictionary", dictionary);
     }
     for (const char *packet : kXmpPackets)
         written &= put(out / "xmp", packet);
