@@ -110,7 +110,7 @@ void MemoryParser::attach(ByteSource &source) {
 
 void MemoryParser::detach() {
     _source = nullptr;
-    _cursor = _begin = _end = nullptr;
+    _cursor = _begin = _end = _loaded = nullptr;
     _size = _base = 0;
     _isOpen = 0;
     _whole = false;
@@ -123,7 +123,7 @@ void MemoryParser::load(std::uint64_t offset, std::size_t length) {
     const std::span<const std::uint8_t> bytes = _source->read(offset, length);
     _base = offset;
     _begin = _cursor = bytes.data();
-    _end = _begin + bytes.size();
+    _end = _loaded = _begin + bytes.size();
 }
 
 bool MemoryParser::fill(std::size_t count) {
@@ -144,13 +144,6 @@ void MemoryParser::seek(std::uint64_t offset) {
         _cursor = _begin + static_cast<std::size_t>(offset - _base);
     else
         load(offset, _source->chunkSize());
-}
-
-void MemoryParser::advance(std::size_t count) {
-    if (static_cast<std::size_t>(_end - _cursor) >= count)
-        _cursor += count;
-    else
-        seek(offset() + count);
 }
 
 bool MemoryParser::startsWithAcrossWindows(std::string_view prefix) {
@@ -615,10 +608,12 @@ std::uint64_t MemoryParser::setEnd(std::uint64_t end) {
         return previous;
     const std::uint64_t at = offset();
     _size = std::min(end, _source->size());
+    // The window shows what it holds up to the end: a bound set and lifted again leaves the
+    // window as it was, so that a bounded step does not cost the next read a reload.
     if (_whole)
         _end = _begin + _size;
-    else if (windowEnd() > _size)
-        _end = _begin + (_size > _base ? _size - _base : 0);
+    else
+        _end = std::min(_loaded, _begin + (_size > _base ? _size - _base : 0));
     // The cursor may have lain beyond the new end, or the window wholly beyond it.
     _cursor = std::min(_cursor, _end);
     seek(std::min(at, _size));

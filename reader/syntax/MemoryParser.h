@@ -56,7 +56,12 @@ public:
         return fill(ahead + 1) ? _cursor[ahead] : -1;
     }
     // Moves the cursor forward, never past the end of the data.
-    void advance(std::size_t count = 1);
+    void advance(std::size_t count = 1) {
+        if (static_cast<std::size_t>(_end - _cursor) >= count)
+            _cursor += count;
+        else
+            seek(offset() + count);
+    }
 
     // True when the bytes at the cursor are the prefix and at least one more byte follows.
     bool startsWith(std::string_view prefix) {
@@ -164,6 +169,8 @@ private:
     const std::uint8_t *_cursor = nullptr;
     const std::uint8_t *_begin = nullptr;
     const std::uint8_t *_end = nullptr;
+    // The end of the bytes the window holds; _end stops earlier where setEnd bounds the data.
+    const std::uint8_t *_loaded = nullptr;
     std::int32_t _isOpen = 0;
     std::uint64_t _size = 0;
     // Offset of _begin in the data.

@@ -15,6 +15,16 @@ bool isSign(char c) { return c == '+' || c == '-'; }
 
 bool Tokenizer::skipBlanks() {
     const std::uint64_t start = _parser.offset();
+    // Most tokens follow one another directly or after a blank or two.
+    int c = _parser.peek();
+    for (int passed = 0; passed < 4 && c >= 0 && c != '%' &&
+                         characters::kPdfWhitespace.contains(static_cast<std::uint8_t>(c));
+         ++passed) {
+        _parser.advance();
+        c = _parser.peek();
+    }
+    if (c >= 0 && c != '%' && !characters::kPdfWhitespace.contains(static_cast<std::uint8_t>(c)))
+        return true;
     for (;;) {
         _parser.skipWhile(characters::kPdfWhitespace);
         if (_parser.peek() != '%')
@@ -69,12 +79,18 @@ Tokenizer::Kind Tokenizer::peek() {
     case '}':
         return Kind::Stray;
     default: {
-        // A run of regular characters: a number or a keyword, which only its text tells.
+        // A run of regular characters: a number or a keyword, which only its text tells. The
+        // run is kept, so that next() does not read it again.
         const std::uint64_t start = _parser.offset();
-        std::string text;
-        readRegular(text);
-        _parser.seek(start);
-        return isNumber(text) ? Kind::Number : Kind::Keyword;
+        if (start != _runStart || _parser.size() != _runBound) {
+            _run.clear();
+            readRegular(_run);
+            _runStart = start;
+            _runBound = _parser.size();
+            _runEnd = _parser.offset();
+            _parser.seek(start);
+        }
+        return isNumber(_run) ? Kind::Number : Kind::Keyword;
     }
     }
 }
@@ -89,7 +105,8 @@ Tokenizer::Token Tokenizer::next() {
     case Kind::Name:
         _parser.advance();
         readRegular(token.text);
-        token.text = decodeName(token.text);
+        if (token.text.find('#') != std::string::npos)
+            token.text = decodeName(token.text);
         break;
     case Kind::LiteralString: {
         Bytes bytes;
@@ -119,7 +136,10 @@ Tokenizer::Token Tokenizer::next() {
         break;
     case Kind::Number:
     case Kind::Keyword:
-        readRegular(token.text);
+        // peek() has just read the run.
+        token.text = std::move(_run);
+        _runStart = UINT64_MAX;
+        _parser.seek(_runEnd);
         break;
     }
     return token;
@@ -143,13 +163,19 @@ void Tokenizer::skipObject() {
 }
 
 bool Tokenizer::readUnsigned(std::uint64_t &value) {
+    // Object stream headers are long runs of these: read in place, without a token's text.
     const std::uint64_t start = _parser.offset();
-    if (peek() == Kind::Number) {
-        const Token token = next();
-        if (isInteger(token.text) && token.text[0] != '-') {
-            std::size_t pos = 0;
-            value = IntegerText::read(token.text, pos).toUnsigned(UINT64_MAX);
-            return true;
+    if (skipBlanks()) {
+        if (_parser.peek() == '+')
+            _parser.advance();
+        std::uint64_t read = 0;
+        const int first = _parser.peek();
+        if (first >= '0' && first <= '9' && _parser.readUnsigned(read)) {
+            const int after = _parser.peek();
+            if (after < 0 || kRegularEnd.contains(static_cast<std::uint8_t>(after))) {
+                value = read;
+                return true;
+            }
         }
     }
     _parser.seek(start);
@@ -158,11 +184,9 @@ bool Tokenizer::readUnsigned(std::uint64_t &value) {
 
 bool Tokenizer::readKeyword(std::string_view keyword) {
     const std::uint64_t start = _parser.offset();
-    if (peek() == Kind::Keyword) {
-        std::string text;
-        readRegular(text);
-        if (text == keyword)
-            return true;
+    if (peek() == Kind::Keyword && _run == keyword) {
+        next();
+        return true;
     }
     _parser.seek(start);
     return false;

@@ -95,6 +95,12 @@ private:
 
     MemoryParser &_parser;
     std::uint64_t _blankLimit;
+    // The run of regular characters that peek() read last, from _runStart to _runEnd, while
+    // the data ended at _runBound (a caller may bound the parser).
+    std::string _run;
+    std::uint64_t _runStart = UINT64_MAX;
+    std::uint64_t _runEnd = 0;
+    std::uint64_t _runBound = 0;
 };
 
 } // namespace vellumtag
