@@ -98,7 +98,10 @@ class Index:
         self.path = os.fsdecode(path)
         # Held open until after the connection is closed: closing another descriptor of the file
         # would drop SQLite's POSIX locks on it.
-        self._lock = os.open(path, os.O_RDWR | os.O_CREAT | os.O_CLOEXEC, 0o666)
+        try:
+            self._lock = os.open(path, os.O_RDWR | os.O_CREAT | os.O_CLOEXEC, 0o666)
+        except OSError as error:
+            raise IndexFileError(f"{self.path}: {error.strerror}") from None
         try:
             fcntl.flock(self._lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
         except BlockingIOError:

@@ -288,6 +288,10 @@ def main(argv=None):
             counts = update_database(index, args.paths,
                                      lambda: _client(args.scheduler, args.workers), options,
                                      args.batch_size, progress)
+        except KeyboardInterrupt:
+            print("vellumtag.index: interrupted; the next run reads what this one left",
+                  file=sys.stderr)
+            return 130
         finally:
             index.close()
         print("indexed: {} read, {} unchanged, {} removed, {} failed".format(*counts),
