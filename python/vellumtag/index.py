@@ -5,9 +5,10 @@
 
 The directories are walked as the console tool's -r walks them, and the lines written are the
 ones its --json writes for the same arguments, in the same order. --db keeps them in a database
-(vellumtag.database) and reads only the files that changed since the last run into it. Without --scheduler the files
-are read on a cluster of this machine's own (one worker process per core, on 127.0.0.1); with
-it, on the workers of that scheduler, which must be able to import vellumtag.
+(vellumtag.database) and reads only the files that changed since the last run into it.
+Without --scheduler the files are read on a cluster of this machine's own (one worker process
+per core, on 127.0.0.1); with it, on the workers of that scheduler, which must be able to
+import vellumtag.
 
 walk(), json_line() and read_batch() need no Dask: other engines (Spark's mapPartitions, a
 multiprocessing pool) can map them over the paths as well.
@@ -219,8 +220,9 @@ def update_database(index, arguments, start_client, options=None, batch_size=BAT
     when the rows were written with other options or another version; deletes the rows of files
     that are gone. start_client() gives the context of a Dask client, entered only when there is
     something to read. Returns (read, unchanged, removed, failed)."""
+    options = options or {}
     known = index.prepare(vellumtag.__version__,
-                          {"details": "details" in (options or {}), "xmp": "xmp" in (options or {})})
+                          {"details": "details" in options, "xmp": "xmp" in options})
     walked = {}  # printed path: walked path, the first one of those printed alike
     for path in walk(arguments):
         name = database.printed(path)
