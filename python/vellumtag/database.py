@@ -74,12 +74,14 @@ class InUse(IndexFileError):
     pass
 
 
-def signature(path):
-    """(size, mtime_ns) of the file that path (bytes) leads to, or (None, None)."""
-    try:
-        status = os.stat(path)
-    except (OSError, ValueError):
-        return None, None
+def signature(path, status=None):
+    """(size, mtime_ns) of the file that path (bytes) leads to, or (None, None); status is
+    os.stat's result for it when the caller has one."""
+    if status is None:
+        try:
+            status = os.stat(path)
+        except (OSError, ValueError):
+            return None, None
     return status.st_size, status.st_mtime_ns
 
 

@@ -59,10 +59,16 @@ def walk(arguments):
     entries in byte order of their names, taking regular files and links to them whose extension
     is .pdf in any letter case, and dangling links so named. Links to directories are not
     entered. A directory that can't be read is a warning on standard error."""
+    return (path for path, _ in walk_with_status(arguments))
+
+
+def walk_with_status(arguments):
+    """walk(), each path with os.stat's result for it as the walk found it, or None for an
+    argument that is no directory and for a dangling link."""
     for argument in arguments:
         top = os.fsencode(argument)
         if not os.path.isdir(top):
-            yield top
+            yield top, None
             continue
         names = _sorted_names(top)
         stack = [(top, iter(names))] if names is not None else []
@@ -83,7 +89,7 @@ def walk(arguments):
                     target = os.stat(path)
                 except OSError:
                     if _has_pdf_extension(name):
-                        yield path
+                        yield path, None
                     continue
                 if stat.S_ISDIR(target.st_mode):
                     continue
@@ -94,7 +100,7 @@ def walk(arguments):
                 continue
             # Only regular files: a FIFO named .pdf would block a worker.
             if stat.S_ISREG(target.st_mode) and _has_pdf_extension(name):
-                yield path
+                yield path, target
 
 
 def json_line(path, options=None):
@@ -223,10 +229,10 @@ def update_database(index, arguments, start_client, options=None, batch_size=BAT
     options = options or {}
     known = index.prepare(vellumtag.__version__,
                           {"details": "details" in options, "xmp": "xmp" in options})
-    walked = {}  # printed path: walked path, the first one of those printed alike
-    for path in walk(arguments):
+    walked = {}  # printed path: (walked path, status), the first one of those printed alike
+    for path, status in walk_with_status(arguments):
         name = database.printed(path)
-        first = walked.setdefault(name, path)
+        first, _ = walked.setdefault(name, (path, status))
         if first != path:
             print(f"Warning: {name} names two files once printed; only the first is indexed",
                   file=sys.stderr)
@@ -234,13 +240,13 @@ def update_database(index, arguments, start_client, options=None, batch_size=BAT
     if removed:
         index.remove(removed)
     signatures = {}
-    for name, path in walked.items():
-        current = database.signature(path)
+    for name, (path, status) in walked.items():
+        current = database.signature(path, status)
         if known.get(name) != current:
             signatures[name] = current
     rows = _DatabaseRows(index, signatures)
     if signatures:
-        to_read = [walked[name] for name in signatures]
+        to_read = [walked[name][0] for name in signatures]
         with start_client() as client:
             run(client, to_read, rows, batch_size, progress, on_batch, options)
     return len(signatures), len(walked) - len(signatures), len(removed), rows.failed
