@@ -68,7 +68,7 @@ def main():
     parser.add_argument("--python-path", required=True, help="the build's python/ folder")
     parser.add_argument("--make-tree", required=True, help="the make_tree tool")
     parser.add_argument("--work", required=True, help="a folder in build/ for trees and databases")
-    parser.add_argument("--cache", help="where scripts/bench builds its corpus (build/bench-corpus)")
+    parser.add_argument("--cache", help="where scripts/bench builds its corpus")
     parser.add_argument("--packages-from", help="scripts/lib.sh, for CORPUS_PACKAGES")
     parser.add_argument("--files", type=int, default=100_000, help="builder files to write")
     args = parser.parse_args()

@@ -20,6 +20,7 @@ import fcntl
 import json
 import os
 import sqlite3
+import urllib.parse
 
 SCHEMA_VERSION = 1
 STALE_SIZE = -1
@@ -71,7 +72,7 @@ class IndexFileError(Exception):
 
 
 class InUse(IndexFileError):
-    pass
+    """The database is being written by another index run."""
 
 
 def signature(path, status=None):
@@ -145,8 +146,8 @@ class Index:
         meta = dict(self.connection.execute("SELECT key, value FROM meta"))
         schema = meta.get("schema_version")
         if schema is not None and schema != str(SCHEMA_VERSION):
-            raise IndexFileError(f"{self.path} has the index schema {schema}, which this version "
-                              f"({version}) doesn't write; index into a new file")
+            raise IndexFileError(f"{self.path} has the index schema {schema}, which this "
+                                 f"version ({version}) doesn't write; index into a new file")
         wanted = {"schema_version": str(SCHEMA_VERSION), "version": version,
                   "options": json.dumps(options, sort_keys=True)}
         if meta != wanted:
@@ -172,16 +173,10 @@ def open_for_search(path):
     """A read-only connection to an existing index; IndexFileError if there is none."""
     if not os.path.isfile(path):
         raise IndexFileError(f"{os.fsdecode(path)}: no such index")
-    uri = "file:" + _quote(os.path.abspath(os.fsencode(path))) + "?mode=ro"
+    uri = "file:" + urllib.parse.quote_from_bytes(os.path.abspath(os.fsencode(path))) + "?mode=ro"
     try:
         connection = sqlite3.connect(uri, uri=True)
         connection.execute("SELECT 1 FROM files, search LIMIT 1").fetchall()
     except sqlite3.DatabaseError as error:
         raise IndexFileError(f"{os.fsdecode(path)}: not an index: {error}") from None
     return connection
-
-
-def _quote(path):
-    import urllib.parse
-
-    return urllib.parse.quote_from_bytes(path, safe="/")

@@ -202,7 +202,8 @@ def test_search(tree, client, tmp_path):
         ("concrete", lambda path: "concrete" in words(path, "Title")),
         ("author:jose", lambda path: "jose" in words(path, "Author")),
         ('title:"type theory" AND producer:pdftex',
-         lambda path: "type theory" in words(path, "Title") and "pdftex" in words(path, "Producer")),
+         lambda path: "type theory" in words(path, "Title")
+         and "pdftex" in words(path, "Producer")),
         ("name:hello", lambda path: path.endswith("/hello.pdf")),
     ]:
         code, out, errors = command("vellumtag.search", db, query)
