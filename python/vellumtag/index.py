@@ -194,6 +194,8 @@ def reader_options(details=False, xmp=False):
     when this vellumtag's read() doesn't take one of them."""
     options = {name: True for name, wanted in (("details", details), ("xmp", xmp)) if wanted}
     accepted = inspect.signature(vellumtag.read).parameters
+    if any(p.kind == inspect.Parameter.VAR_KEYWORD for p in accepted.values()):
+        return options
     missing = [f"--{name}" for name in options if name not in accepted]
     if missing:
         raise ValueError(f"{' and '.join(missing)}: vellumtag {vellumtag.__version__} "
