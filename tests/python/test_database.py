@@ -145,7 +145,7 @@ def test_a_killed_client_leaves_what_it_committed(tree, client, tmp_path):
     assert_fresh(db, tree, client, tmp_path)
 
 
-def test_another_version_or_other_options_read_everything_again(tree, client, tmp_path):
+def test_another_version_reads_everything_again(tree, client, tmp_path):
     db = tmp_path / "index.sqlite"
     fresh_index(db, tree, client)
     total = len(rows(db))
@@ -155,6 +155,11 @@ def test_another_version_or_other_options_read_everything_again(tree, client, tm
     assert code == 0 and f"indexed: {total} read, 0 unchanged" in errors
     assert_fresh(db, tree, client, tmp_path)
 
+
+def test_other_options_read_everything_again(tree, client, tmp_path):
+    db = tmp_path / "index.sqlite"
+    fresh_index(db, tree, client)
+    total = len(rows(db))
     code, _, errors = command("vellumtag.index", *tree, "--db", db, "--details", "--workers", "1")
     try:
         index.reader_options(details=True, xmp=True)
