@@ -10,9 +10,10 @@ BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev zlib1g-dev nettle-dev libpugi
 
 # The Python package and the library's install test (scripts/test): pybind11 and Python's headers
 # for the module, pytest, Dask's scheduler and workers for the indexer, pkg-config for a consumer
-# of the installed library, qpdf for the thread test's files.
+# of the installed library, qpdf for the thread test's files, strace to count the files that an
+# unchanged rerun of the index database opens.
 PYTHON_PACKAGES=(pybind11-dev python3-dev python3-pytest python3-dask python3-distributed pkgconf
-    qpdf)
+    qpdf strace)
 
 # The windows preset: the mingw-w64 cross compiler and its zlib, googletest's sources (built
 # with that compiler), Wine to run the tests, zip for scripts/package-windows. Wine's bcrypt.dll
