@@ -64,8 +64,7 @@ struct RegistryValue {
 
 // Read raw: RegGetValueW would add a terminator that the data may lack. view: the process's
 // own registry view, or KEY_WOW64_64KEY or KEY_WOW64_32KEY.
-RegistryValue readValue(HKEY root, const std::wstring &key, const wchar_t *name,
-                        REGSAM view = 0) {
+RegistryValue readValue(HKEY root, const std::wstring &key, const wchar_t *name, REGSAM view = 0) {
     HKEY handle = nullptr;
     if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS)
         return {};

@@ -16,8 +16,8 @@ PDFResult PlainStreamReader::readStreamObject(MemoryParser &parser, PDFDictionar
     if (result == PDFResult::Ok && stream) {
         // A foreseen size beyond the address space (of a 32-bit build) is no size to expect.
         const std::uint64_t foreseen = PDFXrefStreamObject::decodedSize(object._dictionary);
-        result = object.decode(&_budget,
-                               foreseen <= SIZE_MAX ? static_cast<std::size_t>(foreseen) : 0);
+        result =
+            object.decode(&_budget, foreseen <= SIZE_MAX ? static_cast<std::size_t>(foreseen) : 0);
     }
     if (result != PDFResult::Ok)
         return result;
