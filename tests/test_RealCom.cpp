@@ -11,9 +11,11 @@
 #include <propsys.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -333,6 +335,36 @@ TEST(Registered, CoCreateInstanceReadsRealFilesNotHeldOpen) {
         _wcsicmp(loaded,
                  readValue(HKEY_CLASSES_ROOT, classKey(L"InprocServer32"), nullptr).text().c_str()),
         0);
+}
+
+// Every property of every sample and test file, into the file that VELLUMTAG_PROPERTY_DUMP
+// names: tests/real_com.sh requires the same from the x64 and the x86 handler.
+TEST(PropertyDump, EverySampleAndTestFile) {
+    wchar_t target[MAX_PATH];
+    ASSERT_NE(GetEnvironmentVariableW(L"VELLUMTAG_PROPERTY_DUMP", target, MAX_PATH), 0u);
+    ComApartment apartment;
+    std::ostringstream out;
+    int read = 0;
+    for (const char *folder : {"samples", "tests/data"}) {
+        std::vector<std::filesystem::path> files;
+        for (const auto &entry : std::filesystem::directory_iterator(sourcePath(folder)))
+            if (entry.path().extension() == ".pdf")
+                files.push_back(entry.path());
+        std::sort(files.begin(), files.end());
+        for (const auto &file : files) {
+            ComRef<IPropertyStore> store;
+            const HRESULT hr = createAndInitialize(kPropertyExtensionClassId, file, store);
+            out << folder << '/' << file.filename().string() << ": " << std::hex
+                << static_cast<unsigned long>(hr) << std::dec << '\n';
+            if (hr != S_OK)
+                continue;
+            ++read;
+            for (const auto &[name, value] : readAll(*store.get()).values)
+                out << "  " << name << " = " << ::testing::PrintToString(value) << '\n';
+        }
+    }
+    EXPECT_GT(read, 10);
+    std::ofstream(std::filesystem::path(target), std::ios::binary) << out.str();
 }
 
 TEST(Unregistered, NothingLeftAndUnregisteringAgainFails) {
