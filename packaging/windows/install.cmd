@@ -16,10 +16,8 @@ set "FULL=prop:System.PropGroup.Description;System.Title;System.Subject;System.K
 set "PREVIEW=prop:%PDF_PROPERTIES%;System.Size;System.DateModified"
 set "INFOTIP=prop:System.Title;System.Author;System.Document.PageCount;System.ItemTypeText;System.Size;System.DateModified"
 
-for %%D in (Vellumtag_x64.dll Vellumtag_x86.dll) do if not exist "%~dp0%%D" (
-    echo install.cmd: %%D is not beside this script. 1>&2
-    exit /b 1
-)
+if not exist "%~dp0Vellumtag_x64.dll" goto :missing
+if not exist "%~dp0Vellumtag_x86.dll" goto :missing
 reg add "HKLM\SOFTWARE\Vellumtag" /f /reg:64 >nul 2>&1
 if errorlevel 1 goto :denied
 
@@ -32,6 +30,10 @@ if errorlevel 1 goto :failed
 echo Vellumtag property handler installed from %~dp0 for 64-bit and 32-bit programs.
 echo Explorer windows opened before now may need to be reopened to show the properties.
 exit /b 0
+
+:missing
+echo install.cmd: Vellumtag_x64.dll and Vellumtag_x86.dll must be beside this script. 1>&2
+exit /b 1
 
 :denied
 echo install.cmd: no write access to HKEY_LOCAL_MACHINE; run it as administrator. 1>&2
