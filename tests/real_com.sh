@@ -18,6 +18,19 @@ dll32=$(windows_path "$package/Vellumtag_x86.dll")
 regsvr64='C:\windows\system32\regsvr32.exe'
 regsvr32='C:\windows\syswow64\regsvr32.exe'
 
+# The keys of the handler in both views, for the log of a failure.
+show_registry() {
+    local view key
+    for view in 64 32; do
+        echo "-- registry, $view-bit view" >&2
+        for key in 'HKLM\SOFTWARE\Vellumtag' 'HKCR\SystemFileAssociations\.pdf' \
+            'HKCR\CLSID\{2DA4840E-F01A-44AB-9486-49BD7CC75179}' \
+            'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\PropertySystem\PropertyHandlers\.pdf'; do
+            "$wine_run" reg query "$key" /s "/reg:$view" >&2 2>&1 || true
+        done
+    done
+}
+
 # Runs a command under Wine and compares its exit status with the expected one ("fail": any
 # but 0).
 expect() {
@@ -29,6 +42,7 @@ expect() {
     fi
     if [ "$status" != "$want" ]; then
         echo "real_com: '$*' exited with $status, expected $want" >&2
+        show_registry
         exit 1
     fi
 }
