@@ -52,7 +52,8 @@ client() { if [ "$1" = 32 ]; then echo "$client32"; else echo "$client64"; fi; }
 stage() {
     local name=$1 bits client
     shift
-    for bits in ${*:-64 32}; do
+    [ $# -gt 0 ] || set -- 64 32
+    for bits in "$@"; do
         client=$(client "$bits")
         echo "== $name ($bits-bit client)" >&2
         "$wine_run" "$client" --gtest_list_tests --gtest_filter="$name.*" | grep -q '^  ' ||
@@ -62,7 +63,10 @@ stage() {
 }
 
 # A clean start whatever an earlier run left behind: no product installed by an MSI, no keys
-# in either view.
+# in either view. Wine, like Windows, shares HKCR\SystemFileAssociations between the views for
+# 32-bit programs, but only until a 64-bit program writes it in the 32-bit view (reg /reg:32,
+# the MSI's 32-bit component), which makes a 32-bit copy of it from then on; so that every run
+# sees the same views, the prefix gets that copy first.
 clean() {
     "$wine_run" msiexec /x "$(windows_path "$next_msi")" /qn >/dev/null 2>&1 || true
     "$wine_run" msiexec /x "$(windows_path "$msi")" /qn >/dev/null 2>&1 || true
@@ -75,6 +79,7 @@ clean() {
             "$wine_run" reg delete "$key" /f "/reg:$view" >/dev/null 2>&1 || true
         done
     done
+    "$wine_run" reg add 'HKCR\SystemFileAssociations' /f /reg:32 >/dev/null
 }
 clean
 
