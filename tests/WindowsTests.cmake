@@ -15,16 +15,12 @@ target_compile_definitions(test_ComServer PRIVATE VELLUMTAG_HANDLER_DLL=L"${VELL
 
 # The binaries may need nothing but system DLLs, are hardened, and the DLL exports its entry
 # points by name.
-if(VELLUMTAG_HANDLER STREQUAL Vellumtag_x86)
-    add_test(NAME windows_binaries
-             COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows_binaries.sh ${CMAKE_OBJDUMP}
-                     $<TARGET_FILE:${VELLUMTAG_HANDLER}>)
-else()
-    add_test(NAME windows_binaries
-             COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows_binaries.sh ${CMAKE_OBJDUMP}
-                     $<TARGET_FILE:${VELLUMTAG_HANDLER}> $<TARGET_FILE:Vellumtag>
-                     $<TARGET_FILE:VellumtagActions>)
+set(binaries $<TARGET_FILE:${VELLUMTAG_HANDLER}>)
+if(VELLUMTAG_HANDLER STREQUAL Vellumtag_x64)
+    list(APPEND binaries $<TARGET_FILE:Vellumtag> $<TARGET_FILE:VellumtagActions>)
 endif()
+add_test(NAME windows_binaries
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows_binaries.sh ${CMAKE_OBJDUMP} ${binaries})
 
 # Not a test of its own: tests/real_com.sh runs it stage by stage around regsvr32 and the
 # installer, the x86 build's beside the x64 build's. No other test writes to the prefix's
