@@ -1,8 +1,8 @@
 # Windows only, run under Wine: the handler and its factory in-process, the DLL's exports and
 # unload accounting, the binaries' imports, the console tool (on a console and redirected), and
 # the whole chain through real COM and the installer. Included from tests/CMakeLists.txt. The
-# windows-x86 build tests its handler in-process and builds the 32-bit client of real_com,
-# which the x64 build runs beside its own.
+# windows-x86 build tests its handler in-process and its binary, and builds the 32-bit client
+# of real_com, which the x64 build runs beside its own.
 set_tests_properties(MetadataDate PROPERTIES ENVIRONMENT "TZ=${VELLUMTAG_TEST_ZONE}")
 
 vellumtag_test(PropertyExtension)
