@@ -455,6 +455,11 @@ TEST(NothingOfOursLeft, NoHandlerNoListsNoClass) {
 TEST(InstalledByMsi, ClassEntryAndVersions) {
     const std::filesystem::path folder = installFolder();
     EXPECT_EQ(folder.filename(), L"Vellumtag");
+    // Each view names the DLL of its own bitness.
+    EXPECT_EQ(std::filesystem::path(
+                  readValue(HKEY_CLASSES_ROOT, classKey(L"InprocServer32"), nullptr).text())
+                  .filename(),
+              VELLUMTAG_HANDLER_DLL);
     EXPECT_EQ(readValue(HKEY_CLASSES_ROOT, classKey(L"InprocServer32"), L"ThreadingModel").text(),
               L"Both");
     EXPECT_EQ(installedVersions(), std::vector<std::wstring>{wide(kVersion)});
