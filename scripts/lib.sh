@@ -15,10 +15,13 @@ BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev zlib1g-dev nettle-dev libpugi
 PYTHON_PACKAGES=(pybind11-dev python3-dev python3-pytest python3-dask python3-distributed pkgconf
     qpdf strace)
 
-# The windows preset: the mingw-w64 cross compiler and its zlib, googletest's sources (built
-# with that compiler), Wine to run the tests, zip for scripts/package-windows. Wine's bcrypt.dll
-# does AES through GnuTLS, which it loads when asked: libgnutls30 must be there.
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 libz-mingw-w64-dev googletest wine64 libgnutls30 zip wixl)
+# The windows and windows-x86 presets: the mingw-w64 cross compilers and their zlib (one
+# package for both), googletest's sources (built with those compilers), Wine to run the tests
+# (wine32 for the 32-bit programs, from the i386 architecture that ensure_i386 adds), zip for
+# scripts/package-windows. Wine's bcrypt.dll does AES through GnuTLS, which it loads when asked:
+# libgnutls30 must be there for each bitness.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev googletest wine64
+    wine32:i386 libgnutls30 libgnutls30:i386 zip wixl)
 
 # The real-world conformance test: qpdf as the independent reader (and the maker of the
 # rewritten and encrypted variants), pdfinfo as a second opinion, pdftk (Java) as a second
@@ -70,26 +73,78 @@ ensure_packages() {
         --no-install-recommends "${missing[@]}" >&2
 }
 
+# Adds the i386 architecture to dpkg, for wine32 (the Windows stage only); ensure_packages then
+# updates the package lists, since wine32 is missing.
+ensure_i386() {
+    dpkg --print-foreign-architectures | grep -qx i386 && return 0
+    echo "Adding the i386 architecture, for wine32" >&2
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    "${sudo[@]}" dpkg --add-architecture i386
+}
+
+# Prints the machine's own deb entries for its release as deb-src entries: their URIs, suites,
+# components and keyring, so that sources come from the same mirror or proxy as packages do.
+# With FORMAT "deb822", the stanzas of /etc/apt/sources.list.d/*.sources; with "one-line", the
+# lines of /etc/apt/sources.list and sources.list.d/*.list. An entry counts when one of its
+# suites is the release's codename or one of its updates (bookworm, bookworm-updates, ...).
+deb_src_entries() {
+    local format=$1 codename
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    if [ "$format" = deb822 ]; then
+        cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk -v release="$codename" '
+            BEGIN { RS = ""; FS = "\n" }
+            {
+                binary = 0; suite = 0; enabled = 1; out = ""
+                for (i = 1; i <= NF; i++) {
+                    line = $i
+                    if (line ~ /^#/) continue
+                    if (line ~ /^Types:/) { binary = (" " line " ") ~ /[ \t]deb[ \t]/; line = "Types: deb-src" }
+                    if (line ~ /^Enabled:[ \t]*no/) enabled = 0
+                    if (line ~ /^Suites:/) {
+                        n = split(substr(line, 8), words, /[ \t]+/)
+                        for (w = 1; w <= n; w++) if (words[w] == release || index(words[w], release "-") == 1) suite = 1
+                    }
+                    out = out line "\n"
+                }
+                if (binary && suite && enabled) printf "%s\n", out
+            }'
+    else
+        cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null | awk -v release="$codename" '
+            $1 == "deb" {
+                # The suite follows the URI, which follows the options in brackets, if any.
+                field = 2
+                if ($2 ~ /^\[/) { while (field <= NF && $field !~ /\]$/) field++; field++ }
+                suite = $(field + 1)
+                if (suite == release || index(suite, release "-") == 1) { sub(/^deb/, "deb-src"); print }
+            }'
+    fi
+}
+
 # pugixml's sources for the Windows build: the version that Debian packages for Linux, from
 # Debian's source package, unpacked into build/deb-src/pugixml (the windows preset's
 # VELLUMTAG_PUGIXML_SOURCE). apt-get source needs a deb-src entry, which is added once for the
-# release that the machine runs.
+# release that the machine runs, from the machine's own deb entries (deb_src_entries).
 fetch_pugixml_source() {
     local target="$ROOT/build/deb-src/pugixml"
     [ -f "$target/src/pugixml.cpp" ] && return 0
     local sudo=()
     [ "$(id -u)" -ne 0 ] && sudo=(sudo)
     if [ -z "$(apt-cache showsrc pugixml 2>/dev/null)" ]; then
-        local codename
-        codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-        echo "Adding a deb-src entry for $codename, for pugixml's sources" >&2
-        printf 'Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: %s
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-' \
-            "$codename" | "${sudo[@]}" tee /etc/apt/sources.list.d/vellumtag-deb-src.sources >/dev/null
+        local format file entries added=0
+        for format in deb822 one-line; do
+            file=/etc/apt/sources.list.d/vellumtag-deb-src.sources
+            [ "$format" = one-line ] && file=/etc/apt/sources.list.d/vellumtag-deb-src.list
+            entries=$(deb_src_entries "$format")
+            [ -n "$entries" ] || continue
+            echo "Adding deb-src entries to $file, from the machine's deb entries, for pugixml's sources" >&2
+            printf '%s\n' "$entries" | "${sudo[@]}" tee "$file" >/dev/null
+            added=1
+        done
+        if [ $added -eq 0 ]; then
+            echo "No deb entry of this release in /etc/apt to take a deb-src entry from" >&2
+            return 1
+        fi
         "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq >&2
     fi
     local download="$ROOT/build/deb-src/download"

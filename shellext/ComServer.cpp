@@ -1,4 +1,4 @@
-// The DLL's entry point and its four exports (named in Vellumtag_x64.def).
+// The DLL's entry point and its four exports (named in Vellumtag.def).
 #include <windows.h>
 
 #include <objbase.h>

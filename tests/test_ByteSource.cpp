@@ -87,11 +87,13 @@ public:
 protected:
     std::size_t readAt(std::uint64_t offset, std::uint8_t *buffer, std::size_t count) override {
         calls.emplace_back(offset, count);
-        const std::size_t end = std::min({_available, _bytes.size(), offset + count});
+        const std::uint64_t end =
+            std::min<std::uint64_t>({_available, _bytes.size(), offset + count});
         if (offset >= end)
             return 0;
-        std::memcpy(buffer, _bytes.data() + offset, end - offset);
-        return end - offset;
+        const auto length = static_cast<std::size_t>(end - offset);
+        std::memcpy(buffer, _bytes.data() + static_cast<std::size_t>(offset), length);
+        return length;
     }
 
 private:
@@ -131,7 +133,8 @@ TEST(ByteSource, ReadsServeEveryPositionAndStopAtTheEnd) {
         EXPECT_EQ(source->size(), size) << name(kind);
         EXPECT_EQ(source->inMemory(), kind != Kind::Chunked) << name(kind);
         for (const auto &c : cases) {
-            const std::string expected = c.offset < size ? bytes.substr(c.offset, c.length) : "";
+            const std::string expected =
+                c.offset < size ? bytes.substr(static_cast<std::size_t>(c.offset), c.length) : "";
             EXPECT_EQ(text(source->read(c.offset, c.length)), expected)
                 << name(kind) << ": " << c.what;
         }
@@ -175,7 +178,9 @@ TEST(ChunkedSource, ReadsAChunkAheadKeepsTheOverlapAndGrowsOnlyToARequest) {
         const Step &step = steps[i];
         source.calls.clear();
         const std::string expected =
-            step.offset < bytes.size() ? bytes.substr(step.offset, step.length) : "";
+            step.offset < bytes.size()
+                ? bytes.substr(static_cast<std::size_t>(step.offset), step.length)
+                : "";
         EXPECT_EQ(text(source.read(step.offset, step.length)), expected) << "step " << i;
         EXPECT_EQ(source.calls, step.reads) << "step " << i;
     }
@@ -202,7 +207,9 @@ TEST(ChunkedSource, FailsOnlyForRequestedBytesItCannotHave) {
         const Step &step = steps[i];
         const auto got = source.read(step.offset, step.length);
         ASSERT_EQ(got.size(), step.length) << "step " << i;
-        EXPECT_EQ(text(got.first(step.good)), bytes.substr(step.offset, step.good)) << "step " << i;
+        EXPECT_EQ(text(got.first(step.good)),
+                  bytes.substr(static_cast<std::size_t>(step.offset), step.good))
+            << "step " << i;
         EXPECT_TRUE(allZero(got.subspan(step.good))) << "step " << i;
         EXPECT_EQ(source.failed(), step.failedAfter) << "step " << i;
     }
@@ -280,6 +287,24 @@ TEST(ByteSource, DocumentsLoadThroughEverySource) {
         EXPECT_EQ(document.load(*source), PDFResult::Ok) << name(kind);
         EXPECT_EQ(document.values().getString("Title", u""), u"Whole") << name(kind);
     }
+}
+
+// Every object beyond 4 GiB, in a sparse file: offsets and a size that 32 bits would cut, read
+// by chunks (a 32-bit process could not map the file whole).
+TEST(ByteSource, FilesBeyondFourGiBLoadByChunks) {
+    TempDir dir;
+    const auto path = dir.path() / "beyond-4-GiB.pdf";
+    ASSERT_TRUE(PdfBuilder()
+                    .hole((std::uint64_t{1} << 32) + 7)
+                    .object(1, "<< /Type /Catalog /Pages 3 0 R >>")
+                    .object(2, "<< /Title (Far) >>")
+                    .object(3, "<< /Type /Pages /Kids [] /Count 0 >>")
+                    .xrefTable("/Root 1 0 R /Info 2 0 R")
+                    .write(path));
+    PDFDocument document;
+    ASSERT_EQ(document.load(path), PDFResult::Ok);
+    EXPECT_EQ(document.values().getString("Title", u""), u"Far");
+    EXPECT_FALSE(document.recovered());
 }
 
 #ifdef _WIN32

@@ -34,7 +34,7 @@ private:
         wchar_t self[MAX_PATH];
         GetModuleFileNameW(nullptr, self, MAX_PATH);
         module = LoadLibraryW(
-            (std::filesystem::path(self).parent_path() / L"Vellumtag_x64.dll").c_str());
+            (std::filesystem::path(self).parent_path() / VELLUMTAG_HANDLER_DLL).c_str());
         getClassObject = function<GetClassObject>("DllGetClassObject");
         canUnloadNow = function<NoArguments>("DllCanUnloadNow");
         registerServer = function<NoArguments>("DllRegisterServer");
@@ -51,7 +51,7 @@ private:
 class ComServer : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_NE(server.module, nullptr) << "Vellumtag_x64.dll not found beside the test";
+        ASSERT_NE(server.module, nullptr) << "the handler DLL is not beside the test";
         ASSERT_TRUE(server.getClassObject && server.canUnloadNow && server.registerServer &&
                     server.unregisterServer)
             << "the four entry points are exported by their plain names";

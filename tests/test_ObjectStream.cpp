@@ -106,8 +106,8 @@ TEST(ObjectStream, InflatedOnlyAsFarAsTheObjectsReadReach) {
         for (const Step &step : steps) {
             PDFObject object;
             ASSERT_EQ(r.objects.readObject(step.number, object), PDFResult::Ok) << step.number;
-            const std::size_t expected =
-                step.reach == SIZE_MAX ? decoded.size() : first + (*members)[step.reach].second;
+            const auto expected = static_cast<std::size_t>(
+                step.reach == SIZE_MAX ? decoded.size() : first + (*members)[step.reach].second);
             EXPECT_EQ(r.spent(), expected) << step.number << " chunk " << chunk;
             members = r.objects.objectStreamMembers(10);
         }

@@ -1,6 +1,8 @@
 // The steps of tests/real_com.sh that run inside Windows, one test suite per stage: the
 // script registers, unregisters, installs and uninstalls between them. Nothing of the handler
-// is linked in: every object comes from the DLL that the registry names.
+// is linked in: every object comes from the DLL that the registry names. Built for x64 and
+// x86, each reading and writing its own registry view, as the shell in a process of that
+// bitness does; VELLUMTAG_HANDLER_DLL is the handler of that bitness.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,9 +11,11 @@
 #include <propsys.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -60,10 +64,11 @@ struct RegistryValue {
     }
 };
 
-// Read raw: RegGetValueW would add a terminator that the data may lack.
-RegistryValue readValue(HKEY root, const std::wstring &key, const wchar_t *name) {
+// Read raw: RegGetValueW would add a terminator that the data may lack. view: the process's
+// own registry view, or KEY_WOW64_64KEY or KEY_WOW64_32KEY.
+RegistryValue readValue(HKEY root, const std::wstring &key, const wchar_t *name, REGSAM view = 0) {
     HKEY handle = nullptr;
-    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS)
         return {};
     RegistryValue out;
     DWORD size = 0;
@@ -90,12 +95,14 @@ void setValue(HKEY root, const wchar_t *key, const wchar_t *name, const wchar_t 
     ASSERT_EQ(RegSetKeyValueW(root, key, name, REG_SZ, text, bytes), ERROR_SUCCESS);
 }
 
-// The DisplayVersion of every entry named Vellumtag in Programs and Features.
+// The DisplayVersion of every entry named Vellumtag in Programs and Features, which lists the
+// x64 package in the 64-bit view whatever the reader's bitness.
 std::vector<std::wstring> installedVersions() {
     const std::wstring uninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
     std::vector<std::wstring> versions;
     HKEY handle = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, uninstall.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, uninstall.c_str(), 0, KEY_READ | KEY_WOW64_64KEY,
+                      &handle) != ERROR_SUCCESS)
         return versions;
     wchar_t name[256];
     for (DWORD index = 0;; ++index) {
@@ -104,8 +111,10 @@ std::vector<std::wstring> installedVersions() {
             ERROR_SUCCESS)
             break;
         const std::wstring entry = uninstall + L"\\" + name;
-        if (readValue(HKEY_LOCAL_MACHINE, entry, L"DisplayName").text() == L"Vellumtag")
-            versions.push_back(readValue(HKEY_LOCAL_MACHINE, entry, L"DisplayVersion").text());
+        if (readValue(HKEY_LOCAL_MACHINE, entry, L"DisplayName", KEY_WOW64_64KEY).text() ==
+            L"Vellumtag")
+            versions.push_back(
+                readValue(HKEY_LOCAL_MACHINE, entry, L"DisplayVersion", KEY_WOW64_64KEY).text());
     }
     RegCloseKey(handle);
     return versions;
@@ -171,9 +180,8 @@ TEST(BeforeRegistering, AnEarlierVersionsRegistration) {
 TEST(Registered, RegistryLayout) {
     const auto server = readValue(HKEY_CLASSES_ROOT, classKey(L"InprocServer32"), nullptr);
     ASSERT_EQ(server.type, static_cast<DWORD>(REG_SZ));
-    const std::wstring path = server.text();
-    ASSERT_GT(path.size(), 18u);
-    EXPECT_EQ(path.substr(path.size() - 18), L"\\Vellumtag_x64.dll");
+    const std::filesystem::path path = server.text();
+    EXPECT_EQ(path.filename(), VELLUMTAG_HANDLER_DLL);
 
     struct Case {
         std::wstring key;
@@ -319,7 +327,7 @@ TEST(Registered, CoCreateInstanceReadsRealFilesNotHeldOpen) {
     }
 
     // The object came from the registered DLL, loaded from the registered path.
-    const HMODULE module = GetModuleHandleW(L"Vellumtag_x64.dll");
+    const HMODULE module = GetModuleHandleW(VELLUMTAG_HANDLER_DLL);
     ASSERT_NE(module, nullptr);
     wchar_t loaded[MAX_PATH];
     GetModuleFileNameW(module, loaded, MAX_PATH);
@@ -327,6 +335,36 @@ TEST(Registered, CoCreateInstanceReadsRealFilesNotHeldOpen) {
         _wcsicmp(loaded,
                  readValue(HKEY_CLASSES_ROOT, classKey(L"InprocServer32"), nullptr).text().c_str()),
         0);
+}
+
+// Every property of every sample and test file, into the file that VELLUMTAG_PROPERTY_DUMP
+// names: tests/real_com.sh requires the same from the x64 and the x86 handler.
+TEST(PropertyDump, EverySampleAndTestFile) {
+    wchar_t target[MAX_PATH];
+    ASSERT_NE(GetEnvironmentVariableW(L"VELLUMTAG_PROPERTY_DUMP", target, MAX_PATH), 0u);
+    ComApartment apartment;
+    std::ostringstream out;
+    int read = 0;
+    for (const char *folder : {"samples", "tests/data"}) {
+        std::vector<std::filesystem::path> files;
+        for (const auto &entry : std::filesystem::directory_iterator(sourcePath(folder)))
+            if (entry.path().extension() == ".pdf")
+                files.push_back(entry.path());
+        std::sort(files.begin(), files.end());
+        for (const auto &file : files) {
+            ComRef<IPropertyStore> store;
+            const HRESULT hr = createAndInitialize(kPropertyExtensionClassId, file, store);
+            out << folder << '/' << file.filename().string() << ": " << std::hex
+                << static_cast<unsigned long>(hr) << std::dec << '\n';
+            if (hr != S_OK)
+                continue;
+            ++read;
+            for (const auto &[name, value] : readAll(*store.get()).values)
+                out << "  " << name << " = " << ::testing::PrintToString(value) << '\n';
+        }
+    }
+    EXPECT_GT(read, 10);
+    std::ofstream(std::filesystem::path(target), std::ios::binary) << out.str();
 }
 
 TEST(Unregistered, NothingLeftAndUnregisteringAgainFails) {
@@ -417,10 +455,15 @@ TEST(NothingOfOursLeft, NoHandlerNoListsNoClass) {
 TEST(InstalledByMsi, ClassEntryAndVersions) {
     const std::filesystem::path folder = installFolder();
     EXPECT_EQ(folder.filename(), L"Vellumtag");
+    // Each view names the DLL of its own bitness.
+    EXPECT_EQ(std::filesystem::path(
+                  readValue(HKEY_CLASSES_ROOT, classKey(L"InprocServer32"), nullptr).text())
+                  .filename(),
+              VELLUMTAG_HANDLER_DLL);
     EXPECT_EQ(readValue(HKEY_CLASSES_ROOT, classKey(L"InprocServer32"), L"ThreadingModel").text(),
               L"Both");
     EXPECT_EQ(installedVersions(), std::vector<std::wstring>{wide(kVersion)});
-    for (const wchar_t *binary : {L"Vellumtag.exe", L"Vellumtag_x64.dll"})
+    for (const wchar_t *binary : {L"Vellumtag.exe", VELLUMTAG_HANDLER_DLL})
         EXPECT_EQ(versionTexts(folder / binary),
                   (std::vector<std::wstring>{wide(kVersion), wide(kVersion)}))
             << binary;

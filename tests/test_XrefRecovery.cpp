@@ -139,7 +139,8 @@ TEST(XrefRecovery, ObjectStreamsAndCatalogsAreListedWhenTheirHeaderWins) {
 // Objects whose dictionary begins after more white space than limits::kMaxBlankRun are still
 // entered, but not examined.
 TEST(XrefRecovery, BlankRunsEndAtTheirLimit) {
-    for (const std::size_t blanks : {limits::kMaxBlankRun, limits::kMaxBlankRun + 1}) {
+    for (const std::size_t blanks :
+         {std::size_t{limits::kMaxBlankRun}, std::size_t{limits::kMaxBlankRun + 1}}) {
         const XrefRecovery::Result r =
             scan("1 0 obj" + std::string(blanks, '\0') + "<< /Type /Catalog >> endobj\ntrailer" +
                  std::string(blanks, '\n') + "<< /Root 1 0 R >>");

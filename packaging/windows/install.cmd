@@ -1,13 +1,13 @@
 @echo off
-rem Installs the Vellumtag property handler for .pdf files: registers Vellumtag_x64.dll from
-rem this folder, makes it the property handler of .pdf and lists its properties in Explorer's
-rem Details pane, Preview pane and tooltips. What it replaces is kept for uninstall.cmd.
-rem Run it as administrator; the DLL stays where it is, so unpack the folder to its place first.
-rem (Each step is followed by "if errorlevel", never "||": Wine's cmd runs "||" even after
-rem success, and the tests run this file under Wine.)
+rem Installs the Vellumtag property handler for .pdf files: registers Vellumtag_x64.dll and, for
+rem 32-bit programs, Vellumtag_x86.dll from this folder, makes each the property handler of .pdf
+rem in its registry view and lists its properties in Explorer's Details pane, Preview pane and
+rem tooltips. What it replaces is kept, in each view, for uninstall.cmd.
+rem Run it as administrator; the DLLs stay where they are, so unpack the folder to its place
+rem first. (Each step is followed by "if errorlevel", never "||": Wine's cmd runs "||" even
+rem after success, and the tests run this file under Wine.)
 setlocal EnableExtensions
 set "CLSID={2DA4840E-F01A-44AB-9486-49BD7CC75179}"
-set "DLL=%~dp0Vellumtag_x64.dll"
 set "HANDLER=HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\PropertySystem\PropertyHandlers\.pdf"
 set "LISTS=HKCR\SystemFileAssociations\.pdf"
 set "SAVED=HKLM\SOFTWARE\Vellumtag\Install"
@@ -16,48 +16,24 @@ set "FULL=prop:System.PropGroup.Description;System.Title;System.Subject;System.K
 set "PREVIEW=prop:%PDF_PROPERTIES%;System.Size;System.DateModified"
 set "INFOTIP=prop:System.Title;System.Author;System.Document.PageCount;System.ItemTypeText;System.Size;System.DateModified"
 
-if not exist "%DLL%" (
-    echo install.cmd: Vellumtag_x64.dll is not beside this script. 1>&2
-    exit /b 1
-)
+if not exist "%~dp0Vellumtag_x64.dll" goto :missing
+if not exist "%~dp0Vellumtag_x86.dll" goto :missing
 reg add "HKLM\SOFTWARE\Vellumtag" /f /reg:64 >nul 2>&1
 if errorlevel 1 goto :denied
 
-"%SystemRoot%\System32\regsvr32.exe" /s "%DLL%"
+rem 64-bit programs find their handler in the 64-bit view, 32-bit ones in the 32-bit view.
+call :install 64 "%SystemRoot%\System32\regsvr32.exe" "%~dp0Vellumtag_x64.dll"
+if errorlevel 1 goto :failed
+call :install 32 "%SystemRoot%\SysWOW64\regsvr32.exe" "%~dp0Vellumtag_x86.dll"
 if errorlevel 1 goto :failed
 
-rem Save the previous settings only once, so that installing again keeps the original ones.
-rem A handler of our own class (left by the MSI or an earlier install) is not a previous one,
-rem and neither are the lists written beside it: nothing of them is saved.
-reg query "%SAVED%" /reg:64 >nul 2>&1
-if not errorlevel 1 goto :set
-reg add "%SAVED%" /f /reg:64 >nul
-if errorlevel 1 goto :failed
-reg query "%HANDLER%" /ve /reg:64 2>nul | find "%CLSID%" >nul
-if not errorlevel 1 goto :set
-reg query "%HANDLER%" /reg:64 >nul 2>&1
-if errorlevel 1 goto :savelists
-reg copy "%HANDLER%" "%SAVED%\PropertyHandler" /f /reg:64 >nul
-if errorlevel 1 goto :failed
-:savelists
-reg query "%LISTS%" /reg:64 >nul 2>&1
-if errorlevel 1 goto :set
-reg copy "%LISTS%" "%SAVED%\PropertyLists" /f /reg:64 >nul
-if errorlevel 1 goto :failed
-
-:set
-reg add "%HANDLER%" /ve /t REG_SZ /d "%CLSID%" /f /reg:64 >nul
-if errorlevel 1 goto :failed
-reg add "%LISTS%" /v FullDetails /t REG_SZ /d "%FULL%" /f /reg:64 >nul
-if errorlevel 1 goto :failed
-reg add "%LISTS%" /v PreviewDetails /t REG_SZ /d "%PREVIEW%" /f /reg:64 >nul
-if errorlevel 1 goto :failed
-reg add "%LISTS%" /v InfoTip /t REG_SZ /d "%INFOTIP%" /f /reg:64 >nul
-if errorlevel 1 goto :failed
-
-echo Vellumtag property handler installed from %DLL%.
+echo Vellumtag property handler installed from %~dp0 for 64-bit and 32-bit programs.
 echo Explorer windows opened before now may need to be reopened to show the properties.
 exit /b 0
+
+:missing
+echo install.cmd: Vellumtag_x64.dll and Vellumtag_x86.dll must be beside this script. 1>&2
+exit /b 1
 
 :denied
 echo install.cmd: no write access to HKEY_LOCAL_MACHINE; run it as administrator. 1>&2
@@ -66,3 +42,39 @@ exit /b 1
 :failed
 echo install.cmd: a registration step failed; see the message above. 1>&2
 exit /b 1
+
+rem One registry view (%1: 64 or 32): registers the DLL %3 with the regsvr32 %2 of its bitness,
+rem saves what the handler entry and the lists hold there, then sets them.
+:install
+"%~2" /s "%~3"
+if errorlevel 1 exit /b 1
+
+rem Save the previous settings only once, so that installing again keeps the original ones.
+rem A handler of our own class (left by the MSI or an earlier install) is not a previous one,
+rem and neither are the lists written beside it: nothing of them is saved.
+reg query "%SAVED%" /reg:%1 >nul 2>&1
+if not errorlevel 1 goto :set
+reg add "%SAVED%" /f /reg:%1 >nul
+if errorlevel 1 exit /b 1
+reg query "%HANDLER%" /ve /reg:%1 2>nul | find "%CLSID%" >nul
+if not errorlevel 1 goto :set
+reg query "%HANDLER%" /reg:%1 >nul 2>&1
+if errorlevel 1 goto :savelists
+reg copy "%HANDLER%" "%SAVED%\PropertyHandler" /f /reg:%1 >nul
+if errorlevel 1 exit /b 1
+:savelists
+reg query "%LISTS%" /reg:%1 >nul 2>&1
+if errorlevel 1 goto :set
+reg copy "%LISTS%" "%SAVED%\PropertyLists" /f /reg:%1 >nul
+if errorlevel 1 exit /b 1
+
+:set
+reg add "%HANDLER%" /ve /t REG_SZ /d "%CLSID%" /f /reg:%1 >nul
+if errorlevel 1 exit /b 1
+reg add "%LISTS%" /v FullDetails /t REG_SZ /d "%FULL%" /f /reg:%1 >nul
+if errorlevel 1 exit /b 1
+reg add "%LISTS%" /v PreviewDetails /t REG_SZ /d "%PREVIEW%" /f /reg:%1 >nul
+if errorlevel 1 exit /b 1
+reg add "%LISTS%" /v InfoTip /t REG_SZ /d "%INFOTIP%" /f /reg:%1 >nul
+if errorlevel 1 exit /b 1
+exit /b 0

@@ -32,10 +32,10 @@ std::wstring textOf(const RegistryData &data) {
 
 // Copies the named values from one key to another (created when needed); a value missing at
 // the source is skipped. onlyWhereUnset leaves values that the target has already.
-LSTATUS copyValues(HKEY machine, const std::wstring &from, const std::wstring &to,
+LSTATUS copyValues(HKEY machine, REGSAM view, const std::wstring &from, const std::wstring &to,
                    const std::vector<std::wstring> &names, bool onlyWhereUnset) {
     LSTATUS status = ERROR_SUCCESS;
-    const RegistryKey source = RegistryKey::open(machine, from, status);
+    const RegistryKey source = RegistryKey::open(machine, from, view, status);
     if (status != ERROR_SUCCESS)
         return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
     RegistryKey target;
@@ -48,7 +48,7 @@ LSTATUS copyValues(HKEY machine, const std::wstring &from, const std::wstring &t
             return status;
         if (!target.isOpen()) {
             bool created = false;
-            target = RegistryKey::create(machine, to, created, status);
+            target = RegistryKey::create(machine, to, view, created, status);
             if (status != ERROR_SUCCESS)
                 return status;
         }
@@ -62,10 +62,11 @@ LSTATUS copyValues(HKEY machine, const std::wstring &from, const std::wstring &t
 }
 
 // Every value of the key at path; none when it is missing.
-LSTATUS valueNamesOf(HKEY machine, const std::wstring &path, std::vector<std::wstring> &names) {
+LSTATUS valueNamesOf(HKEY machine, REGSAM view, const std::wstring &path,
+                     std::vector<std::wstring> &names) {
     names.clear();
     LSTATUS status = ERROR_SUCCESS;
-    const RegistryKey key = RegistryKey::open(machine, path, status);
+    const RegistryKey key = RegistryKey::open(machine, path, view, status);
     if (status == ERROR_FILE_NOT_FOUND)
         return ERROR_SUCCESS;
     return status == ERROR_SUCCESS ? key.valueNames(names) : status;
@@ -73,12 +74,12 @@ LSTATUS valueNamesOf(HKEY machine, const std::wstring &path, std::vector<std::ws
 
 } // namespace
 
-PdfSettingsBackup::PdfSettingsBackup(HKEY machine, std::wstring classId)
-    : _machine(machine), _classId(std::move(classId)) {}
+PdfSettingsBackup::PdfSettingsBackup(HKEY machine, std::wstring classId, REGSAM view)
+    : _machine(machine), _classId(std::move(classId)), _view(view) {}
 
 bool PdfSettingsBackup::isOurClass(HKEY root, const std::wstring &path) const {
     LSTATUS status = ERROR_SUCCESS;
-    const RegistryKey key = RegistryKey::open(root, path, status);
+    const RegistryKey key = RegistryKey::open(root, path, _view, status);
     RegistryData data;
     if (status != ERROR_SUCCESS || key.read(L"", data) != ERROR_SUCCESS)
         return false;
@@ -91,12 +92,12 @@ bool PdfSettingsBackup::isOurClass(HKEY root, const std::wstring &path) const {
 LSTATUS PdfSettingsBackup::save() const {
     bool created = false;
     LSTATUS status = ERROR_SUCCESS;
-    const RegistryKey saved = RegistryKey::create(_machine, kSavedKey, created, status);
+    const RegistryKey saved = RegistryKey::create(_machine, kSavedKey, _view, created, status);
     if (status != ERROR_SUCCESS || !created || isOurClass(_machine, kHandlerKey))
         return status;
-    status = copyValues(_machine, kHandlerKey, kSavedHandlerKey, {L""}, false);
+    status = copyValues(_machine, _view, kHandlerKey, kSavedHandlerKey, {L""}, false);
     if (status == ERROR_SUCCESS)
-        status = copyValues(_machine, kListsKey, kSavedListsKey,
+        status = copyValues(_machine, _view, kListsKey, kSavedListsKey,
                             {std::begin(kListNames), std::end(kListNames)}, false);
     return status;
 }
@@ -105,15 +106,15 @@ LSTATUS PdfSettingsBackup::restore() const {
     LSTATUS status = ERROR_SUCCESS;
     if (!isOurClass(_machine, kSavedHandlerKey)) {
         std::vector<std::wstring> names;
-        status = valueNamesOf(_machine, kSavedHandlerKey, names);
+        status = valueNamesOf(_machine, _view, kSavedHandlerKey, names);
         if (status == ERROR_SUCCESS)
-            status = copyValues(_machine, kSavedHandlerKey, kHandlerKey, names, true);
+            status = copyValues(_machine, _view, kSavedHandlerKey, kHandlerKey, names, true);
         if (status == ERROR_SUCCESS)
-            status = valueNamesOf(_machine, kSavedListsKey, names);
+            status = valueNamesOf(_machine, _view, kSavedListsKey, names);
         if (status == ERROR_SUCCESS)
-            status = copyValues(_machine, kSavedListsKey, kListsKey, names, true);
+            status = copyValues(_machine, _view, kSavedListsKey, kListsKey, names, true);
     }
-    return status == ERROR_SUCCESS ? DeleteRegistryTree(_machine, kProductKey) : status;
+    return status == ERROR_SUCCESS ? DeleteRegistryTree(_machine, kProductKey, _view) : status;
 }
 
 } // namespace vellumtag::setup

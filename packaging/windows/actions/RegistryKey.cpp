@@ -4,23 +4,22 @@ namespace vellumtag::setup {
 
 namespace {
 
-// The 64-bit view whatever the caller's bitness: the shell reads its handlers there.
-constexpr REGSAM kAccess = KEY_READ | KEY_WRITE | DELETE | KEY_WOW64_64KEY;
+constexpr REGSAM kAccess = KEY_READ | KEY_WRITE | DELETE;
 
 } // namespace
 
-RegistryKey RegistryKey::open(HKEY root, const std::wstring &path, LSTATUS &status) {
+RegistryKey RegistryKey::open(HKEY root, const std::wstring &path, REGSAM view, LSTATUS &status) {
     HKEY key = nullptr;
-    status = RegOpenKeyExW(root, path.c_str(), 0, kAccess, &key);
+    status = RegOpenKeyExW(root, path.c_str(), 0, kAccess | view, &key);
     return RegistryKey(status == ERROR_SUCCESS ? key : nullptr);
 }
 
-RegistryKey RegistryKey::create(HKEY root, const std::wstring &path, bool &created,
+RegistryKey RegistryKey::create(HKEY root, const std::wstring &path, REGSAM view, bool &created,
                                 LSTATUS &status) {
     HKEY key = nullptr;
     DWORD disposition = 0;
-    status = RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, kAccess,
-                             nullptr, &key, &disposition);
+    status = RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                             kAccess | view, nullptr, &key, &disposition);
     created = status == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY;
     return RegistryKey(status == ERROR_SUCCESS ? key : nullptr);
 }
@@ -95,15 +94,15 @@ LSTATUS RegistryKey::valueNames(std::vector<std::wstring> &names) const {
     return ERROR_SUCCESS;
 }
 
-LSTATUS DeleteRegistryTree(HKEY root, const std::wstring &path) {
+LSTATUS DeleteRegistryTree(HKEY root, const std::wstring &path, REGSAM view) {
     LSTATUS status = ERROR_SUCCESS;
-    const RegistryKey key = RegistryKey::open(root, path, status);
+    const RegistryKey key = RegistryKey::open(root, path, view, status);
     if (status == ERROR_FILE_NOT_FOUND)
         return ERROR_SUCCESS;
     if (status == ERROR_SUCCESS)
         status = key.deleteContents();
     if (status == ERROR_SUCCESS)
-        status = RegDeleteKeyExW(root, path.c_str(), KEY_WOW64_64KEY, 0);
+        status = RegDeleteKeyExW(root, path.c_str(), view, 0);
     return status;
 }
 

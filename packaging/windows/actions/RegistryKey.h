@@ -14,14 +14,16 @@ struct RegistryData {
     std::vector<BYTE> bytes;
 };
 
-// An open key of the 64-bit registry view, closed with the object. Every call reports the
-// registry's own status code; a key that failed to open stays closed and fails every call.
+// An open key of one registry view, KEY_WOW64_64KEY or KEY_WOW64_32KEY whatever the caller's
+// bitness, closed with the object. Every call reports the registry's own status code; a key
+// that failed to open stays closed and fails every call.
 class RegistryKey {
 public:
     // Opens an existing key for reading and writing.
-    static RegistryKey open(HKEY root, const std::wstring &path, LSTATUS &status);
+    static RegistryKey open(HKEY root, const std::wstring &path, REGSAM view, LSTATUS &status);
     // Opens the key, creating it (and the keys above it) when missing; created tells which.
-    static RegistryKey create(HKEY root, const std::wstring &path, bool &created, LSTATUS &status);
+    static RegistryKey create(HKEY root, const std::wstring &path, REGSAM view, bool &created,
+                              LSTATUS &status);
 
     RegistryKey() = default;
     ~RegistryKey();
@@ -46,7 +48,7 @@ private:
     HKEY _key = nullptr;
 };
 
-// Deletes the key with everything below it; ERROR_SUCCESS when it was not there.
-LSTATUS DeleteRegistryTree(HKEY root, const std::wstring &path);
+// Deletes the key of the view with everything below it; ERROR_SUCCESS when it was not there.
+LSTATUS DeleteRegistryTree(HKEY root, const std::wstring &path, REGSAM view);
 
 } // namespace vellumtag::setup
