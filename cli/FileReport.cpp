@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "PDFDocument.h"
-#include "PropertyTable.h"
+#include "metadata/PropertyTable.h"
 #include "syntax/TextEncoding.h"
 
 namespace vellumtag {

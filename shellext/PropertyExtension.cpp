@@ -4,7 +4,7 @@
 
 #include "ComGuard.h"
 #include "PDFDocument.h"
-#include "PropertyTable.h"
+#include "metadata/PropertyTable.h"
 #include "PropertyValues.h"
 #include "StreamSource.h"
 #include "syntax/ChunkedFile.h"

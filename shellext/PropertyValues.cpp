@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "MetadataDate.h"
-#include "PropertyTable.h"
+#include "metadata/MetadataDate.h"
+#include "metadata/PropertyTable.h"
 #include "syntax/PDFDictionary.h"
 
 namespace vellumtag {

@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "PropertyTable.h"
+#include "metadata/PropertyTable.h"
 
 namespace vellumtag::test {
 

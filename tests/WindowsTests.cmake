@@ -7,7 +7,7 @@ vellumtag_test(PropertyExtension)
 target_link_libraries(test_PropertyExtension PRIVATE vellumtag_com)
 
 vellumtag_test(ComServer)
-target_link_libraries(test_ComServer PRIVATE vellumtag_shell)
+target_link_libraries(test_ComServer PRIVATE vellumtag_reader)
 add_dependencies(test_ComServer Vellumtag_x64)
 
 # The binaries may need nothing but system DLLs, are hardened, and the DLL exports its entry
@@ -30,7 +30,7 @@ string(APPEND next_version .${next_patch})
 set(next_msi ${CMAKE_BINARY_DIR}/test-upgrade/Vellumtag-${next_version}-windows-x64.msi)
 vellumtag_msi(windows_msi_next ${next_msi} ${next_version})
 add_executable(test_RealCom test_RealCom.cpp)
-target_link_libraries(test_RealCom PRIVATE vellumtag_shell vellumtag_reader vellumtag_testsupport
+target_link_libraries(test_RealCom PRIVATE vellumtag_reader vellumtag_testsupport
                       vellumtag_version GTest::gtest_main vellumtag_warnings ole32 shlwapi uuid
                       version)
 target_include_directories(test_RealCom PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})

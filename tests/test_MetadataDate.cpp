@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-#include "MetadataDate.h"
+#include "metadata/MetadataDate.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "ClassFactory.h"
-#include "MetadataDate.h"
+#include "metadata/MetadataDate.h"
 #include "PDFDocument.h"
 #include "PropertyExtension.h"
 #include "PropertyValues.h"

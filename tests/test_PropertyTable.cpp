@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "PropertyTable.h"
+#include "metadata/PropertyTable.h"
 
 using namespace vellumtag;
 

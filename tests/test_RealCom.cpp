@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "PropertyExtension.h"
-#include "PropertyTable.h"
+#include "metadata/PropertyTable.h"
 #include "TestSupport.h"
 #include "Version.h"
 #include "WindowsTestSupport.h"

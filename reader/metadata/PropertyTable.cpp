@@ -1,4 +1,4 @@
-#include "PropertyTable.h"
+#include "metadata/PropertyTable.h"
 
 #include <limits>
 
