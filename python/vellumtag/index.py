@@ -92,13 +92,17 @@ def walk(arguments):
                 yield path
 
 
-def json_line(path):
-    """The console tool's --json line for one file (path as bytes), newline included. Any
-    failure is a line of its own."""
+def json_line(path, details=False, xmp=False):
+    """The console tool's --json line for one file (path as bytes), newline included, with
+    its --details and --xmp objects when asked. Any failure is a line of its own."""
     row = {"file": path.decode("utf-8", "replace")}
     try:
-        values = vellumtag.read(os.fsdecode(path))
-        row.update(result=0, values=values)
+        values = vellumtag.read(os.fsdecode(path), details=details, xmp=xmp)
+        row.update(result=0, values=dict(values))
+        if details:
+            row["document"] = values.document
+        if xmp:
+            row["xmp"] = values.xmp
     except vellumtag.PdfError as error:
         row.update(result=error.code, error=error.message)
     except MemoryError:
@@ -108,12 +112,13 @@ def json_line(path):
     return json.dumps(row, ensure_ascii=False, separators=(",", ":")) + "\n"
 
 
-def read_batch(paths):
+def read_batch(paths, details=False, xmp=False):
     """The JSON lines of a batch of paths, joined, as UTF-8."""
-    return "".join(json_line(path) for path in paths).encode("utf-8")
+    return "".join(json_line(path, details, xmp) for path in paths).encode("utf-8")
 
 
-def run(client, paths, out, batch_size=BATCH_SIZE, progress=False, on_batch=None):
+def run(client, paths, out, batch_size=BATCH_SIZE, progress=False, on_batch=None,
+        details=False, xmp=False):
     """Reads paths (bytes) on the client's cluster in batches and writes their lines to out (a
     binary file) in the order of paths, each exactly once: a batch whose worker died is computed
     again by Dask; one whose futures were cancelled (as a restart of the cluster does) is
@@ -127,7 +132,8 @@ def run(client, paths, out, batch_size=BATCH_SIZE, progress=False, on_batch=None
 
     def submit(indices):
         keys = [f"vellumtag-read-{run_id}-{i}-{attempts[i]}" for i in indices]
-        return client.map(read_batch, [batches[i] for i in indices], key=keys)
+        return client.map(read_batch, [batches[i] for i in indices], key=keys,
+                          details=details, xmp=xmp)
 
     futures = submit(range(len(batches)))
     if progress:
@@ -197,12 +203,15 @@ def main(argv=None):
         "--batch-size", type=int, default=BATCH_SIZE, metavar="N",
         help=f"files per task (default: {BATCH_SIZE})"
     )
+    parser.add_argument("--details", action="store_true", help="the document's facts as well")
+    parser.add_argument("--xmp", action="store_true", help="every XMP property as well")
     args = parser.parse_args(argv)
     if args.batch_size < 1 or (args.workers is not None and args.workers < 1):
         parser.error("--workers and --batch-size take a number of at least 1")
     paths = list(walk(args.paths))
     with _client(args.scheduler, args.workers) as client, open(args.out, "wb") as out:
-        run(client, paths, out, args.batch_size, progress=sys.stderr.isatty())
+        run(client, paths, out, args.batch_size, progress=sys.stderr.isatty(),
+            details=args.details, xmp=args.xmp)
     return 0
 
 
