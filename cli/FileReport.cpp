@@ -1,6 +1,7 @@
 #include "FileReport.h"
 
 #include <new>
+#include <span>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
@@ -206,7 +207,7 @@ RenderedReport renderJsonLine(const FileReport &report) {
 
 std::string csvHeader(bool details) {
     std::string out = "file,result";
-    for (const auto &row : kPropertyTable)
+    for (const auto &row : std::span(kPropertyTable).first<kInfoProperties>())
         out.append(",").append(row.infoKey);
     if (details) {
         for (const std::string_view key : DocumentFacts::keys())
@@ -226,7 +227,7 @@ RenderedReport renderCsvRow(const FileReport &report) {
                        reinterpret_cast<const std::uint8_t *>(name.data()), name.size()))),
                    out.body);
     out.body.append(",").append(std::to_string(codeOf(report)));
-    for (const auto &row : kPropertyTable) {
+    for (const auto &row : std::span(kPropertyTable).first<kInfoProperties>()) {
         out.body.push_back(',');
         if (const PDFValue *value = report.values.find(row.infoKey))
             appendCsvField(validUtf8(value->text), out.body);
