@@ -160,11 +160,14 @@ PDFResult PDFDocument::load(ByteSource &source) {
         header = parser.findHeader(limits::kHeaderWindow);
     PDFResult result = PDFResult::NotPdf;
     if (header < parser.size()) {
-        if (_details)
+        // Read while the file's first bytes are at hand, before the reading moves to its end.
+        std::optional<bool> linearized;
+        if (_details) {
             _headerVersion = PDFFactsReader::headerVersion(parser, header);
+            linearized = PDFFactsReader::linearized(parser, header);
+        }
         result = collectMetadata(parser, header, true);
-        if (_details && result == PDFResult::Ok)
-            _facts.linearized = PDFFactsReader::linearized(parser, header);
+        _facts.linearized = linearized;
     } else if (!_strict) {
         // No "%PDF-" (a header without its version, a byte of it replaced, or none at all):
         // viewers still read a file whose cross-reference data lead to its catalog. Only then
@@ -350,9 +353,14 @@ bool PDFDocument::gather(ObjectReader &objects, const PDFXrefTable &xref,
     if (pageCount)
         _values.insert(std::string(names::kPageCount), PDFValue{std::move(*pageCount), false});
 
-    // The whole packet, read again as XML when the options ask for its properties or for the
-    // conformance claims among them.
-    if ((_details || _xmp) && !_packet.empty()) {
+    // The whole packet, read again as XML when the options ask for its properties, or for the
+    // conformance claims among them where it names a namespace of them: the identification
+    // schemas of PDF/A, PDF/UA and PDF/X all end in "/ns/id/".
+    constexpr std::string_view kIdentification = "/ns/id/";
+    const bool claims =
+        _details && std::search(_packet.begin(), _packet.end(), kIdentification.begin(),
+                                kIdentification.end()) != _packet.end();
+    if ((claims || _xmp) && !_packet.empty()) {
         if (auto properties = XmpPacket::readAll(_packet)) {
             if (_details)
                 _facts.conformance = DocumentFacts::conformanceOf(*properties);
