@@ -345,11 +345,15 @@ bool PDFDocument::gather(ObjectReader &objects, const PDFXrefTable &xref,
     std::optional<std::u16string> pageCount;
     if (pagesObject >= 0) {
         bool readable = true;
-        pageCount = PDFPageTree::count(objects, static_cast<std::uint32_t>(pagesObject), readable);
+        pageCount = PDFPageTree::count(objects, static_cast<std::uint32_t>(pagesObject), readable,
+                                       _details ? &pages : nullptr);
         complete = complete && readable;
     } else if (!pages.empty()) {
         pageCount = PDFPageTree::count(objects, pages);
     }
+    // The first page's size, down from the root just read.
+    if (_details && !pages.empty())
+        _facts.pageSize = PDFPageTree::firstPageSize(objects, std::move(pages));
     if (pageCount)
         _values.insert(std::string(names::kPageCount), PDFValue{std::move(*pageCount), false});
 
@@ -393,7 +397,7 @@ bool PDFDocument::readCatalog(ObjectReader &objects, std::uint32_t number, PDFDi
     else
         pagesObject = dictionary.getInt(names::kPages, -1);
     if (_details)
-        PDFFactsReader::readCatalog(objects, catalog, pages, pagesObject, _facts);
+        PDFFactsReader::readCatalog(objects, catalog, _facts);
     return true;
 }
 

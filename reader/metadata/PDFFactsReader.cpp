@@ -2,7 +2,6 @@
 
 #include "metadata/PDFInfoObject.h"
 #include "metadata/PDFNameTree.h"
-#include "metadata/PDFPageTree.h"
 #include "syntax/CharacterClass.h"
 #include "syntax/Limits.h"
 #include "syntax/PDFNames.h"
@@ -72,7 +71,6 @@ bool PDFFactsReader::linearized(MemoryParser &parser, std::uint64_t header) {
 }
 
 void PDFFactsReader::readCatalog(ObjectReader &objects, const PDFObject &catalog,
-                                 const PDFDictionary &pages, std::int32_t pagesObject,
                                  DocumentFacts &facts) {
     const PDFDictionary &entries = catalog._dictionary;
     // /Version counts where it is later than the header's (7.7.2, table 28).
@@ -107,14 +105,6 @@ void PDFFactsReader::readCatalog(ObjectReader &objects, const PDFObject &catalog
         facts.attachments = PDFNameTree::count(objects, *files);
     else if (!nameTrees || !nameTrees->contains(names::kEmbeddedFiles))
         facts.attachments = 0;
-
-    PDFDictionary root = pages;
-    PDFObject node;
-    if (root.empty() && pagesObject >= 0 &&
-        objects.readObject(static_cast<std::uint32_t>(pagesObject), node) == PDFResult::Ok)
-        root = std::move(node._dictionary);
-    if (!root.empty())
-        facts.pageSize = PDFPageTree::firstPageSize(objects, std::move(root));
 }
 
 } // namespace vellumtag

@@ -12,8 +12,9 @@
 namespace vellumtag {
 
 // Reads the document facts that the file's structure states: the version of its header, its
-// linearization dictionary, and the catalog's entries with what they lead to (the first page,
-// the name tree of embedded files). What cannot be read is left missing.
+// linearization dictionary, and the catalog's entries with what they lead to (the name tree of
+// embedded files). The page size is the page tree's (PDFPageTree::firstPageSize). What cannot be
+// read is left missing.
 class PDFFactsReader {
 public:
     // The version of a header at the offset, "%PDF-1.7" giving "1.7" (ISO 32000-1, 7.5.2).
@@ -23,12 +24,8 @@ public:
     // viewers no longer take the file for linearized.
     static bool linearized(MemoryParser &parser, std::uint64_t header);
     // The catalog's facts (7.7.2): a /Version later than the header's (kept in facts.version),
-    // /MarkInfo, /Lang, /AcroForm and its /XFA, the /EmbeddedFiles name tree of /Names and the
-    // size of the first page of the page tree, whose root the catalog holds as pages (written
-    // in place) or pagesObject.
-    static void readCatalog(ObjectReader &objects, const PDFObject &catalog,
-                            const PDFDictionary &pages, std::int32_t pagesObject,
-                            DocumentFacts &facts);
+    // /MarkInfo, /Lang, /AcroForm and its /XFA, and the /EmbeddedFiles name tree of /Names.
+    static void readCatalog(ObjectReader &objects, const PDFObject &catalog, DocumentFacts &facts);
 };
 
 } // namespace vellumtag

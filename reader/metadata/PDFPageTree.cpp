@@ -113,11 +113,13 @@ std::vector<double> PDFPageTree::numbers(std::span<const std::uint8_t> array) {
 }
 
 std::optional<std::u16string> PDFPageTree::count(ObjectReader &objects, std::uint32_t root,
-                                                 bool &rootReadable) {
+                                                 bool &rootReadable, PDFDictionary *rootEntries) {
     PDFInfoObject node;
     rootReadable = node.read(objects, root) == PDFResult::Ok;
     if (!rootReadable)
         return std::nullopt;
+    if (rootEntries != nullptr)
+        *rootEntries = node._dictionary;
     return fromRoot(objects, node._values, node._dictionary, root);
 }
 

@@ -19,9 +19,10 @@ namespace vellumtag {
 class PDFPageTree {
 public:
     // The count as text, or nothing when it cannot be had; rootReadable tells whether the
-    // root could be read at all.
+    // root could be read at all, and rootEntries, when given, receives its entries as read.
     static std::optional<std::u16string> count(ObjectReader &objects, std::uint32_t root,
-                                               bool &rootReadable);
+                                               bool &rootReadable,
+                                               PDFDictionary *rootEntries = nullptr);
     // The same for a root written in place, whose entries are given.
     static std::optional<std::u16string> count(ObjectReader &objects, const PDFDictionary &root);
     // The size of the first page as pdfinfo gives it (width, height in points): its /CropBox
