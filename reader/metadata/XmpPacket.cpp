@@ -167,6 +167,43 @@ std::string valueOf(const pugi::xml_node &property, Bindings &bindings) {
     return textOf(property);
 }
 
+// Visits every element in document order, without recursion, with the prefixes in scope:
+// visit(element, inDescription) is told whether the element's parent is an rdf:Description and
+// returns whether to go into the element's children.
+template <class Visit>
+void walkElements(const pugi::xml_document &document, Bindings &bindings, Visit visit) {
+    // A frame with a mark is the end of an element, whose bindings are then dropped.
+    struct Frame {
+        pugi::xml_node node;
+        bool inDescription;
+        std::optional<std::size_t> mark;
+    };
+    std::vector<Frame> pending;
+    for (auto it = document.children().end(); it != document.children().begin();)
+        pending.push_back({*--it, false, std::nullopt});
+    while (!pending.empty()) {
+        const Frame frame = pending.back();
+        pending.pop_back();
+        if (frame.mark) {
+            bindings.leave(*frame.mark);
+            continue;
+        }
+        if (frame.node.type() != pugi::node_element)
+            continue;
+        const std::size_t mark = bindings.enter(frame.node);
+        const bool description =
+            bindings.resolve(frame.node.name(), false) == Name{kRdf, "Description"};
+        if (!visit(frame.node, frame.inDescription)) {
+            bindings.leave(mark);
+            continue;
+        }
+        pending.push_back({frame.node, false, mark});
+        std::vector<pugi::xml_node> children(frame.node.begin(), frame.node.end());
+        for (auto child = children.rbegin(); child != children.rend(); ++child)
+            pending.push_back({*child, description, std::nullopt});
+    }
+}
+
 // Parses the packet unless it holds more markup than limits::kMaxXmpTags; false when it is not
 // well-formed XML.
 bool parse(std::span<const std::uint8_t> packet, pugi::xml_document &document) {
@@ -386,42 +423,19 @@ std::optional<XmpPacket::Values> XmpPacket::read(std::span<const std::uint8_t> p
         }
     };
 
-    // Every element in document order, without recursion, with the prefixes in scope. A
-    // frame with a mark is the end of an element, whose bindings are then dropped.
-    struct Frame {
-        pugi::xml_node node;
-        bool inDescription;
-        std::optional<std::size_t> mark;
-    };
     Bindings bindings;
-    std::vector<Frame> pending;
-    for (auto it = document.children().end(); it != document.children().begin();)
-        pending.push_back({*--it, false, std::nullopt});
-    while (!pending.empty()) {
-        const Frame frame = pending.back();
-        pending.pop_back();
-        if (frame.mark) {
-            bindings.leave(*frame.mark);
-            continue;
-        }
-        if (frame.node.type() != pugi::node_element)
-            continue;
-        const std::size_t mark = bindings.enter(frame.node);
-        const Name name = bindings.resolve(frame.node.name(), false);
+    walkElements(document, bindings, [&](const pugi::xml_node &element, bool inDescription) {
+        const Name name = bindings.resolve(element.name(), false);
         // A property of the description around it, as an element.
-        if (frame.inDescription)
-            take(name, valueOf(frame.node, bindings));
-        const bool description = name == Name{kRdf, "Description"};
+        if (inDescription)
+            take(name, valueOf(element, bindings));
         // Properties as attributes of the description.
-        if (description) {
-            for (const pugi::xml_attribute &attribute : frame.node.attributes())
+        if (name == Name{kRdf, "Description"}) {
+            for (const pugi::xml_attribute &attribute : element.attributes())
                 take(bindings.resolve(attribute.name(), true), attribute.value());
         }
-        pending.push_back({frame.node, false, mark});
-        std::vector<pugi::xml_node> children(frame.node.begin(), frame.node.end());
-        for (auto child = children.rbegin(); child != children.rend(); ++child)
-            pending.push_back({*child, description, std::nullopt});
-    }
+        return true;
+    });
 
     Values values;
     for (std::size_t k = 0; k < found.size(); ++k) {
@@ -439,38 +453,17 @@ std::optional<XmpPacket::Properties> XmpPacket::readAll(std::span<const std::uin
     // properties; what lies inside a property is the collector's.
     Bindings bindings;
     PropertyCollector collector(bindings);
-    struct Frame {
-        pugi::xml_node node;
-        std::optional<std::size_t> mark;
-    };
-    std::vector<Frame> pending;
-    for (auto it = document.children().end(); it != document.children().begin();)
-        pending.push_back({*--it, std::nullopt});
-    while (!pending.empty()) {
-        const Frame frame = pending.back();
-        pending.pop_back();
-        if (frame.mark) {
-            bindings.leave(*frame.mark);
-            continue;
+    walkElements(document, bindings, [&](const pugi::xml_node &element, bool) {
+        if (bindings.resolve(element.name(), false) != Name{kRdf, "Description"})
+            return true;
+        for (const pugi::xml_attribute &attribute : element.attributes())
+            collector.topAttribute(attribute);
+        for (const pugi::xml_node &child : element.children()) {
+            if (child.type() == pugi::node_element)
+                collector.topProperty(child);
         }
-        if (frame.node.type() != pugi::node_element)
-            continue;
-        const std::size_t mark = bindings.enter(frame.node);
-        if (bindings.resolve(frame.node.name(), false) == Name{kRdf, "Description"}) {
-            for (const pugi::xml_attribute &attribute : frame.node.attributes())
-                collector.topAttribute(attribute);
-            for (const pugi::xml_node &child : frame.node.children()) {
-                if (child.type() == pugi::node_element)
-                    collector.topProperty(child);
-            }
-            bindings.leave(mark);
-            continue;
-        }
-        pending.push_back({frame.node, mark});
-        std::vector<pugi::xml_node> children(frame.node.begin(), frame.node.end());
-        for (auto child = children.rbegin(); child != children.rend(); ++child)
-            pending.push_back({*child, std::nullopt});
-    }
+        return false;
+    });
     return collector.result();
 }
 
