@@ -8,6 +8,8 @@ target_link_libraries(test_PropertyExtension PRIVATE vellumtag_com)
 
 vellumtag_test(ComServer)
 target_link_libraries(test_ComServer PRIVATE vellumtag_reader)
+# The handler's headers only: the server itself is the DLL the test loads.
+target_include_directories(test_ComServer PRIVATE ${PROJECT_SOURCE_DIR}/shellext)
 add_dependencies(test_ComServer Vellumtag_x64)
 
 # The binaries may need nothing but system DLLs, are hardened, and the DLL exports its entry
@@ -33,7 +35,8 @@ add_executable(test_RealCom test_RealCom.cpp)
 target_link_libraries(test_RealCom PRIVATE vellumtag_reader vellumtag_testsupport
                       vellumtag_version GTest::gtest_main vellumtag_warnings ole32 shlwapi uuid
                       version)
-target_include_directories(test_RealCom PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_include_directories(test_RealCom PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}
+                                                ${PROJECT_SOURCE_DIR}/shellext)
 target_compile_definitions(test_RealCom PRIVATE VELLUMTAG_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     VELLUMTAG_PACKAGE_DLL="${VELLUMTAG_PACKAGE_DIR}/Vellumtag_x64.dll"
     VELLUMTAG_NEXT_VERSION="${next_version}")
