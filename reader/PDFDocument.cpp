@@ -370,6 +370,9 @@ bool PDFDocument::gather(ObjectReader &objects, const PDFXrefTable &xref,
                 _facts.conformance = DocumentFacts::conformanceOf(*properties);
             if (_xmp)
                 _xmpProperties = std::move(*properties);
+        } else if (_xmp) {
+            // Not read as XML: what the text search finds, as for the eight keys.
+            _xmpProperties = PDFInfoObject::searchedXmp(_packet);
         }
     }
     return complete;

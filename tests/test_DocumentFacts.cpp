@@ -228,4 +228,26 @@ TEST(DocumentFacts, KeysOfANamesArray) {
     }
 }
 
+// --xmp reads a packet as the eight keys are read: one that is not well-formed XML by the
+// text search, one too large not at all.
+TEST(DocumentFacts, XmpOfPacketsNotReadAsXml) {
+    const auto xmpOf = [](const std::string &packet) {
+        Document d;
+        d.xmp = packet;
+        PDFDocument document;
+        document.setXmp(true);
+        const std::string pdf = build(d);
+        EXPECT_EQ(document.load(
+                      std::span(reinterpret_cast<const std::uint8_t *>(pdf.data()), pdf.size())),
+                  PDFResult::Ok);
+        return std::map<std::string, std::u16string>(document.xmp().begin(), document.xmp().end());
+    };
+    EXPECT_EQ(xmpOf("<x><dc:title><rdf:Alt><rdf:li>Broken & title</rdf:li></rdf:Alt></dc:title>"
+                    "<xmp:CreatorTool>()</xmp:CreatorTool><pdf:Producer>P</pdf:Producer>"),
+              (std::map<std::string, std::u16string>{{"XMP-dc:Title", u"Broken & title"},
+                                                     {"XMP-pdf:Producer", u"P"}}));
+    EXPECT_TRUE(
+        xmpOf("<dc:title>T</dc:title>" + std::string(limits::kMaxXmpPacketBytes, ' ')).empty());
+}
+
 } // namespace
