@@ -69,6 +69,9 @@ void ConsoleTool::printUsage() {
          << "                  or error\n"
          << "--csv             CSV with a header row: file, result and the twelve\n"
          << "                  properties\n"
+         << "--details         Also the document's facts: PDF:Version, PDF:Encryption,\n"
+         << "                  PDF:PageSize and more, and the dates in ISO 8601\n"
+         << "--xmp             Also every property of the XMP packet, as XMP-dc:Rights\n"
          << "\n";
 }
 
@@ -78,7 +81,7 @@ void ConsoleTool::readAll(const ToolOptions &options) {
         render = renderJsonLine;
     else if (options.format == OutputFormat::Csv) {
         render = renderCsvRow;
-        _out << csvHeader();
+        _out << csvHeader(options.details);
     }
     const unsigned cores = std::thread::hardware_concurrency();
     const unsigned jobs = options.jobs != 0 ? options.jobs : (cores != 0 ? cores : 1);
@@ -97,7 +100,8 @@ void ConsoleTool::readAll(const ToolOptions &options) {
     BatchRunner runner(
         jobs,
         [&](const InputWalker::Item &item) {
-            return item.problem.empty() ? render(FileReport::read(item.path, options.strict))
+            return item.problem.empty() ? render(FileReport::read(item.path, options.strict,
+                                                                  options.details, options.xmp))
                                         : RenderedReport{};
         },
         [&](const InputWalker::Item &item, RenderedReport &report) {

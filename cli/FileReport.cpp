@@ -1,12 +1,14 @@
 #include "FileReport.h"
 
 #include <new>
+#include <span>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
 
 #include "PDFDocument.h"
-#include "PropertyTable.h"
+#include "metadata/PropertyTable.h"
+#include "syntax/PDFNames.h"
 #include "syntax/TextEncoding.h"
 
 namespace vellumtag {
@@ -56,6 +58,45 @@ void appendCsvField(std::string_view field, std::string &out) {
     out.push_back('"');
 }
 
+// The facts with their types: booleans, numbers, lists, and null for no encryption.
+nlohmann::ordered_json documentObject(const FileReport &report) {
+    const DocumentFacts &facts = report.facts;
+    nlohmann::ordered_json document = nlohmann::ordered_json::object();
+    if (facts.version)
+        document["version"] = *facts.version;
+    if (!facts.encrypted)
+        document["encryption"] = nullptr;
+    else if (facts.encryption)
+        document["encryption"] = {{"algorithm", facts.encryption->algorithm},
+                                  {"revision", facts.encryption->revision},
+                                  {"keyBits", facts.encryption->keyBits}};
+    if (facts.linearized)
+        document["linearized"] = *facts.linearized;
+    if (facts.tagged)
+        document["tagged"] = *facts.tagged;
+    if (facts.language && !facts.language->empty())
+        document["language"] = validUtf8(*facts.language);
+    if (facts.pageSize)
+        document["pageSize"] = {(*facts.pageSize)[0], (*facts.pageSize)[1]};
+    if (facts.form)
+        document["form"] = *facts.form;
+    if (facts.attachments)
+        document["attachments"] = *facts.attachments;
+    document["conformance"] = facts.conformance;
+    const std::pair<std::string_view, const char *> dates[] = {{names::kCreationDate, "created"},
+                                                               {names::kModDate, "modified"}};
+    for (const auto &[source, target] : dates) {
+        const PDFValue *value = report.values.find(source);
+        if (const auto iso = value ? DocumentFacts::isoDate(value->text) : std::nullopt)
+            document[target] = *iso;
+    }
+    if (const PDFValue *pages = report.values.find(names::kPageCount)) {
+        if (const auto count = ParseCount(pages->text))
+            document["pageCount"] = *count;
+    }
+    return document;
+}
+
 } // namespace
 
 std::string displayName(const std::filesystem::path &path) {
@@ -71,19 +112,29 @@ std::string displayName(const std::filesystem::path &path) {
 #endif
 }
 
-FileReport FileReport::read(const std::filesystem::path &path, bool strict) {
+FileReport FileReport::read(const std::filesystem::path &path, bool strict, bool details,
+                            bool xmp) {
     FileReport report;
     report.path = path;
+    report.withDetails = details;
+    report.withXmp = xmp;
     try {
         PDFDocument document;
         document.setStrict(strict);
+        document.setDetails(details);
+        document.setXmp(xmp);
         report.result = document.load(path);
         report.recovered = document.recovered();
         report.headerMissing = document.headerMissing();
-        if (report.result == PDFResult::Ok)
+        if (report.result == PDFResult::Ok) {
             report.values = document.values();
+            report.facts = document.facts();
+            report.xmp = document.xmp();
+        }
     } catch (const std::bad_alloc &) {
         report.values = {};
+        report.facts = {};
+        report.xmp = {};
         report.outOfMemory = true;
     }
     return report;
@@ -104,13 +155,24 @@ RenderedReport renderBlock(const FileReport &report) {
         out.body.append(messageOf(report)).append("\n");
         return out;
     }
-    for (const auto &[key, value] : report.values) {
+    const auto line = [&out](std::string_view key, const std::u16string &text) {
         out.body.append(key).append(" => ");
-        if (!appendUtf8(value.text, out.body)) {
+        if (!appendUtf8(text, out.body)) {
             out.body.append("*** Unsupported console Unicode data, len: ");
-            out.body.append(std::to_string(value.text.size())).append(" ***");
+            out.body.append(std::to_string(text.size())).append(" ***");
         }
         out.body.push_back('\n');
+    };
+    for (const auto &[key, value] : report.values)
+        line(key, value.text);
+    // The facts and the packet's properties after the metadata, each in its own order.
+    if (report.withDetails) {
+        for (const auto &[key, text] : report.facts.entries(report.values))
+            line(key, text);
+    }
+    if (report.withXmp) {
+        for (const auto &[key, text] : report.xmp)
+            line(key, text);
     }
     return out;
 }
@@ -126,6 +188,13 @@ RenderedReport renderJsonLine(const FileReport &report) {
         auto &values = line["values"] = nlohmann::ordered_json::object();
         for (const auto &[key, value] : report.values)
             values[key] = validUtf8(value.text);
+        if (report.withDetails)
+            line["document"] = documentObject(report);
+        if (report.withXmp) {
+            auto &xmp = line["xmp"] = nlohmann::ordered_json::object();
+            for (const auto &[key, text] : report.xmp)
+                xmp[key] = validUtf8(text);
+        }
     }
     RenderedReport out;
     out.failed = report.failed();
@@ -136,10 +205,14 @@ RenderedReport renderJsonLine(const FileReport &report) {
     return out;
 }
 
-std::string csvHeader() {
+std::string csvHeader(bool details) {
     std::string out = "file,result";
-    for (const auto &row : kPropertyTable)
+    for (const auto &row : std::span(kPropertyTable).first<kInfoProperties>())
         out.append(",").append(row.infoKey);
+    if (details) {
+        for (const std::string_view key : DocumentFacts::keys())
+            out.append(",").append(key);
+    }
     out.append("\r\n");
     return out;
 }
@@ -154,10 +227,20 @@ RenderedReport renderCsvRow(const FileReport &report) {
                        reinterpret_cast<const std::uint8_t *>(name.data()), name.size()))),
                    out.body);
     out.body.append(",").append(std::to_string(codeOf(report)));
-    for (const auto &row : kPropertyTable) {
+    for (const auto &row : std::span(kPropertyTable).first<kInfoProperties>()) {
         out.body.push_back(',');
         if (const PDFValue *value = report.values.find(row.infoKey))
             appendCsvField(validUtf8(value->text), out.body);
+    }
+    if (report.withDetails) {
+        // One column per key, empty where the fact is missing.
+        const DocumentFacts::Entries facts = report.facts.entries(report.values);
+        auto fact = facts.begin();
+        for (const std::string_view key : DocumentFacts::keys()) {
+            out.body.push_back(',');
+            if (fact != facts.end() && fact->first == key)
+                appendCsvField(validUtf8((fact++)->second), out.body);
+        }
     }
     out.body.append("\r\n");
     return out;

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 
+#include "metadata/DocumentFacts.h"
 #include "syntax/PDFDictionary.h"
 #include "syntax/PDFResult.h"
 
@@ -17,8 +18,14 @@ struct FileReport {
     bool recovered = false;     // cross-reference data rebuilt
     bool headerMissing = false; // read without "%PDF-", its cross-reference data being intact
     PDFDictionary values;       // empty unless result is Ok
+    bool withDetails = false;   // facts read, and to be written
+    bool withXmp = false;       // the XMP packet's properties read, and to be written
+    DocumentFacts facts;
+    DocumentFacts::Entries xmp;
 
-    static FileReport read(const std::filesystem::path &path, bool strict);
+    // details and xmp: read the document facts and every XMP property as well.
+    static FileReport read(const std::filesystem::path &path, bool strict, bool details = false,
+                           bool xmp = false);
 
     bool failed() const { return outOfMemory || result != PDFResult::Ok; }
 };
@@ -35,8 +42,9 @@ struct RenderedReport {
 RenderedReport renderBlock(const FileReport &report);
 RenderedReport renderJsonLine(const FileReport &report);
 RenderedReport renderCsvRow(const FileReport &report);
-// The header row of the CSV output: file, result and the handler's twelve keys.
-std::string csvHeader();
+// The header row of the CSV output: file, result and the handler's twelve keys, then with
+// details the keys of the facts.
+std::string csvHeader(bool details = false);
 
 // The name exactly as given: bytes on POSIX, UTF-16 turned into UTF-8 on Windows.
 std::string displayName(const std::filesystem::path &path);

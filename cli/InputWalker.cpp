@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
-#include "PropertyTable.h"
+#include "metadata/PropertyTable.h"
 
 namespace vellumtag {
 

@@ -53,6 +53,10 @@ ToolOptions ToolOptions::parse(const std::vector<std::filesystem::path> &argumen
             options.recursive = true;
         else if (name == "--follow")
             options.follow = true;
+        else if (name == "--details")
+            options.details = true;
+        else if (name == "--xmp")
+            options.xmp = true;
         else if (name == "--json")
             options.format = OutputFormat::JsonLines;
         else if (name == "--csv")

@@ -17,7 +17,9 @@ struct ToolOptions {
     bool strict = false;
     bool recursive = false;
     bool follow = false;
-    unsigned jobs = 0; // 0: one per core
+    bool details = false; // the document facts after the metadata
+    bool xmp = false;     // every property of the XMP packet after the metadata
+    unsigned jobs = 0;    // 0: one per core
     OutputFormat format = OutputFormat::Blocks;
     std::vector<std::filesystem::path> files;
     std::string error;

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <memory>
 
+#include "metadata/PDFFactsReader.h"
 #include "metadata/PDFInfoObject.h"
 #include "metadata/PDFPageTree.h"
+#include "metadata/XmpPacket.h"
 #include "objects/ObjectReader.h"
 #include "objects/PlainStreamReader.h"
 #include "objects/StreamBudget.h"
@@ -145,6 +147,9 @@ PDFResult PDFDocument::load(ByteSource &source) {
     _values.clear();
     _recovered = false;
     _headerMissing = false;
+    _facts = {};
+    _xmpProperties.clear();
+    _headerVersion.reset();
     MemoryParser parser(source);
     if (!parser.isOpen())
         return PDFResult::FileNotReadable;
@@ -155,7 +160,14 @@ PDFResult PDFDocument::load(ByteSource &source) {
         header = parser.findHeader(limits::kHeaderWindow);
     PDFResult result = PDFResult::NotPdf;
     if (header < parser.size()) {
+        // Read while the file's first bytes are at hand, before the reading moves to its end.
+        std::optional<bool> linearized;
+        if (_details) {
+            _headerVersion = PDFFactsReader::headerVersion(parser, header);
+            linearized = PDFFactsReader::linearized(parser, header);
+        }
         result = collectMetadata(parser, header, true);
+        _facts.linearized = linearized;
     } else if (!_strict) {
         // No "%PDF-" (a header without its version, a byte of it replaced, or none at all):
         // viewers still read a file whose cross-reference data lead to its catalog. Only then
@@ -173,8 +185,12 @@ PDFResult PDFDocument::load(ByteSource &source) {
         _headerMissing = false;
         return PDFResult::FileNotReadable;
     }
-    if (result != PDFResult::Ok)
+    _packet = {};
+    if (result != PDFResult::Ok) {
         _values.clear();
+        _facts = {};
+        _xmpProperties.clear();
+    }
     for (auto &[key, value] : _values) {
         if (!value.isReference)
             trimText(value.text);
@@ -199,7 +215,7 @@ PDFResult PDFDocument::collectMetadata(MemoryParser &parser, std::uint64_t heade
         result = readCrossReference(parser, xref, xrefOffset, budget, security);
         if (result == PDFResult::Ok) {
             ObjectReader objects({parser, &xref, security.get(), &budget});
-            complete = gather(objects, xref) && !xref.chainTooLong();
+            complete = gather(objects, xref, security.get()) && !xref.chainTooLong();
         }
     }
     if (_strict || !mayScan || (result == PDFResult::Ok ? complete : !recoverable(result)))
@@ -285,11 +301,21 @@ PDFResult PDFDocument::recover(MemoryParser &parser, std::uint64_t header, Strea
     if (xref.rootObject() == -1 && xref.infoObject() == -1 &&
         !xref.trailer().hasNested(names::kInfo))
         return PDFResult::XrefNotFound;
-    static_cast<void>(gather(objects, xref));
+    static_cast<void>(gather(objects, xref, security.get()));
     return PDFResult::Ok;
 }
 
-bool PDFDocument::gather(ObjectReader &objects, const PDFXrefTable &xref) {
+bool PDFDocument::gather(ObjectReader &objects, const PDFXrefTable &xref,
+                         const PDFEncryptionDictionary *security) {
+    // A gather after a scan starts again from nothing.
+    _facts = {};
+    _facts.version = _headerVersion;
+    _facts.encrypted = security != nullptr;
+    if (security != nullptr)
+        _facts.encryption = DocumentFacts::describe(*security);
+    _xmpProperties.clear();
+    _packet = {};
+
     // Metadata that cannot be read is missing, never a failure of the load. The XMP values
     // go in first, so that the information dictionary's entries replace them; the page tree
     // is read last, as object streams hold the catalog and the information dictionary
@@ -319,13 +345,36 @@ bool PDFDocument::gather(ObjectReader &objects, const PDFXrefTable &xref) {
     std::optional<std::u16string> pageCount;
     if (pagesObject >= 0) {
         bool readable = true;
-        pageCount = PDFPageTree::count(objects, static_cast<std::uint32_t>(pagesObject), readable);
+        pageCount = PDFPageTree::count(objects, static_cast<std::uint32_t>(pagesObject), readable,
+                                       _details ? &pages : nullptr);
         complete = complete && readable;
     } else if (!pages.empty()) {
         pageCount = PDFPageTree::count(objects, pages);
     }
+    // The first page's size, down from the root just read.
+    if (_details && !pages.empty())
+        _facts.pageSize = PDFPageTree::firstPageSize(objects, std::move(pages));
     if (pageCount)
         _values.insert(std::string(names::kPageCount), PDFValue{std::move(*pageCount), false});
+
+    // The whole packet, read again as XML when the options ask for its properties, or for the
+    // conformance claims among them where it names a namespace of them: the identification
+    // schemas of PDF/A, PDF/UA and PDF/X all end in "/ns/id/".
+    constexpr std::string_view kIdentification = "/ns/id/";
+    const bool claims =
+        _details && std::search(_packet.begin(), _packet.end(), kIdentification.begin(),
+                                kIdentification.end()) != _packet.end();
+    if ((claims || _xmp) && !_packet.empty()) {
+        if (auto properties = XmpPacket::readAll(_packet)) {
+            if (_details)
+                _facts.conformance = DocumentFacts::conformanceOf(*properties);
+            if (_xmp)
+                _xmpProperties = std::move(*properties);
+        } else if (_xmp) {
+            // Not read as XML: what the text search finds, as for the eight keys.
+            _xmpProperties = PDFInfoObject::searchedXmp(_packet);
+        }
+    }
     return complete;
 }
 
@@ -338,14 +387,20 @@ bool PDFDocument::readCatalog(ObjectReader &objects, std::uint32_t number, PDFDi
     const PDFDictionary &dictionary = catalog._dictionary;
     if (dictionary.contains(names::kMetadata)) {
         PDFInfoObject metadata;
-        if (readInfoObject(objects, dictionary.getInt(names::kMetadata, 0), metadata))
+        if (readInfoObject(objects, dictionary.getInt(names::kMetadata, 0), metadata)) {
             _values.merge(metadata._values);
+            if ((_details || _xmp) && metadata._data.size() <= limits::kMaxXmpPacketBytes &&
+                metadata._dictionary.getString(names::kSubtype, u"") == names::kXmlSubtype)
+                _packet = std::move(metadata._data);
+        }
     }
     // The page tree root, as a reference or, against ISO 32000-1, 7.7.2, written in place.
     if (dictionary.hasNested(names::kPages))
         pages = dictionary.nested(names::kPages);
     else
         pagesObject = dictionary.getInt(names::kPages, -1);
+    if (_details)
+        PDFFactsReader::readCatalog(objects, catalog, _facts);
     return true;
 }
 

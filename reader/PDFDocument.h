@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "metadata/DocumentFacts.h"
 #include "syntax/ByteSource.h"
 #include "syntax/PDFDictionary.h"
 #include "syntax/PDFResult.h"
@@ -14,6 +15,7 @@ namespace vellumtag {
 
 class MemoryParser;
 class ObjectReader;
+class PDFEncryptionDictionary;
 class PDFXrefTable;
 class PlainStreamReader;
 class StreamBudget;
@@ -45,6 +47,15 @@ public:
     // Strict mode: the header at the first byte, "startxref" within the last 49 bytes, and the
     // cross-reference data as they stand, never rebuilt. Off by default.
     void setStrict(bool strict) { _strict = strict; }
+    // Details: a load also reads the document facts (facts()). Xmp: it also reads every
+    // property of the XMP packet (xmp()). Both off by default, which costs nothing.
+    void setDetails(bool details) { _details = details; }
+    void setXmp(bool xmp) { _xmp = xmp; }
+    // After a successful load with details.
+    const DocumentFacts &facts() const { return _facts; }
+    // After a successful load with xmp: the packet's properties as XmpPacket::readAll keys them.
+    const DocumentFacts::Entries &xmp() const { return _xmpProperties; }
+
     // True after a load whose cross-reference data a scan of the file rebuilt.
     bool recovered() const { return _recovered; }
     // True after a load of a file without "%PDF-" in its first bytes, read because its
@@ -62,9 +73,12 @@ private:
     // Reads the metadata into _values through the index: the catalog's XMP, the information
     // dictionary and the page count. False when something the index names (the catalog, the
     // information dictionary, the page tree root) cannot be read, or no catalog is named.
-    bool gather(ObjectReader &objects, const PDFXrefTable &xref);
-    // Reads the catalog into _values (its XMP metadata) and gives its page tree root: the
-    // object number, or the entries of one written in place. False when it cannot be read.
+    // security: the handler the load decrypts with, if any, for the facts.
+    bool gather(ObjectReader &objects, const PDFXrefTable &xref,
+                const PDFEncryptionDictionary *security);
+    // Reads the catalog into _values (its XMP metadata), with details its facts, and gives its
+    // page tree root: the object number, or the entries of one written in place. False when it
+    // cannot be read.
     bool readCatalog(ObjectReader &objects, std::uint32_t number, PDFDictionary &pages,
                      std::int32_t &pagesObject);
 
@@ -74,6 +88,13 @@ private:
     bool _headerMissing = false;
     // The last gather read a catalog.
     bool _catalogRead = false;
+    bool _details = false;
+    bool _xmp = false;
+    DocumentFacts _facts;
+    DocumentFacts::Entries _xmpProperties;
+    // Of the load under way: the header's version, and the XMP packet as read.
+    std::optional<std::string> _headerVersion;
+    Bytes _packet;
 };
 
 } // namespace vellumtag

@@ -4,9 +4,9 @@
 
 #include "ComGuard.h"
 #include "PDFDocument.h"
-#include "PropertyTable.h"
 #include "PropertyValues.h"
 #include "StreamSource.h"
+#include "metadata/PropertyTable.h"
 #include "syntax/ChunkedFile.h"
 
 namespace vellumtag {
@@ -148,10 +148,20 @@ HRESULT PropertyExtension::readInto(ByteSource *source, PDFResult &result) {
     if (FAILED(created))
         return created;
     if (source != nullptr) {
+        // Language, Copyright and Rating come from the facts and the XMP packet, which the
+        // values then hold under the keys the table names.
         PDFDocument document;
+        document.setDetails(true);
+        document.setXmp(true);
         result = document.load(*source);
-        if (result == PDFResult::Ok)
-            StoreProperties(*store, document.values());
+        if (result == PDFResult::Ok) {
+            PDFDictionary values = document.values();
+            for (const auto &[key, text] : document.facts().entries(values))
+                values.set(key, PDFValue{text, false});
+            for (const auto &[key, text] : document.xmp())
+                values.set(key, PDFValue{text, false});
+            StoreProperties(*store, values);
+        }
     }
     _store.store(store, std::memory_order_release);
     return S_OK;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "MetadataDate.h"
-#include "PropertyTable.h"
+#include "metadata/MetadataDate.h"
+#include "metadata/PropertyTable.h"
 #include "syntax/PDFDictionary.h"
 
 namespace vellumtag {
@@ -18,6 +18,7 @@ namespace {
 static_assert(sizeof(Guid) == sizeof(GUID) && sizeof(wchar_t) == sizeof(char16_t));
 static_assert(static_cast<VARTYPE>(DeclaredType::Integer) == VT_I4 &&
               static_cast<VARTYPE>(DeclaredType::Date) == VT_DATE &&
+              static_cast<VARTYPE>(DeclaredType::StarRating) == VT_UI4 &&
               static_cast<VARTYPE>(DeclaredType::Text) == VT_LPWSTR &&
               static_cast<VARTYPE>(DeclaredType::TextList) == (VT_VECTOR | VT_LPWSTR));
 
@@ -76,6 +77,13 @@ bool makeValue(const PropertyRow &row, std::u16string_view text, PROPVARIANT &va
             return true;
         }
         return false;
+    case DeclaredType::StarRating:
+        if (const auto percent = RatingPercent(text)) {
+            value.vt = VT_UI4;
+            value.ulVal = *percent;
+            return true;
+        }
+        return false;
     case DeclaredType::Date:
         if (const auto date = ConvertMetadataDate(text)) {
             value.vt = VT_FILETIME;
@@ -100,7 +108,9 @@ bool makeValue(const PropertyRow &row, std::u16string_view text, PROPVARIANT &va
 
 void StoreProperties(IPropertyStoreCache &store, const PDFDictionary &values) {
     for (const auto &row : kPropertyTable) {
-        const std::u16string text = values.getString(std::string(row.infoKey), u"");
+        std::u16string text = values.getString(row.infoKey, u"");
+        if (text.empty() && !row.fallbackKey.empty())
+            text = values.getString(row.fallbackKey, u"");
         PROPVARIANT value;
         PropVariantInit(&value);
         // A store that refuses one value still serves the others.

@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "PropertyTable.h"
+#include "metadata/PropertyTable.h"
 
 namespace vellumtag::test {
 
@@ -98,6 +98,13 @@ inline Property countProperty(std::int32_t count) {
     return out;
 }
 
+inline Property ratingProperty(std::int32_t percent) {
+    Property out;
+    out.type = VT_UI4;
+    out.count = percent;
+    return out;
+}
+
 // For gtest's messages: the type and the value, non-ASCII characters as \u escapes.
 inline void PrintTo(const Property &property, std::ostream *out) {
     const auto print = [out](std::u16string_view text) {
@@ -118,7 +125,7 @@ inline void PrintTo(const Property &property, std::ostream *out) {
         print(property.text);
     if (property.type == VT_FILETIME)
         *out << property.time;
-    if (property.type == VT_I4)
+    if (property.type == VT_I4 || property.type == VT_UI4)
         *out << property.count;
     for (const auto &item : property.items) {
         print(item);
@@ -142,6 +149,8 @@ inline Property toProperty(const PROPVARIANT &value) {
     }
     if (value.vt == VT_I4)
         property.count = value.lVal;
+    if (value.vt == VT_UI4)
+        property.count = static_cast<std::int32_t>(value.ulVal);
     return property;
 }
 

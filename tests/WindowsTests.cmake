@@ -9,7 +9,9 @@ vellumtag_test(PropertyExtension)
 target_link_libraries(test_PropertyExtension PRIVATE vellumtag_com)
 
 vellumtag_test(ComServer)
-target_link_libraries(test_ComServer PRIVATE vellumtag_shell)
+target_link_libraries(test_ComServer PRIVATE vellumtag_reader)
+# The handler's headers only: the server itself is the DLL the test loads.
+target_include_directories(test_ComServer PRIVATE ${PROJECT_SOURCE_DIR}/shellext)
 add_dependencies(test_ComServer ${VELLUMTAG_HANDLER})
 target_compile_definitions(test_ComServer PRIVATE VELLUMTAG_HANDLER_DLL=L"${VELLUMTAG_HANDLER}.dll")
 
@@ -29,10 +31,11 @@ set(next_version ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR})
 math(EXPR next_patch "${PROJECT_VERSION_PATCH} + 1")
 string(APPEND next_version .${next_patch})
 add_executable(test_RealCom test_RealCom.cpp)
-target_link_libraries(test_RealCom PRIVATE vellumtag_shell vellumtag_reader vellumtag_testsupport
+target_link_libraries(test_RealCom PRIVATE vellumtag_reader vellumtag_testsupport
                       vellumtag_version GTest::gtest_main vellumtag_warnings ole32 shlwapi uuid
                       version)
-target_include_directories(test_RealCom PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_include_directories(test_RealCom PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}
+                                                ${PROJECT_SOURCE_DIR}/shellext)
 target_compile_definitions(test_RealCom PRIVATE VELLUMTAG_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     VELLUMTAG_PACKAGE_DLL="${VELLUMTAG_PACKAGE_DIR}/${VELLUMTAG_HANDLER}.dll"
     VELLUMTAG_HANDLER_DLL=L"${VELLUMTAG_HANDLER}.dll" VELLUMTAG_NEXT_VERSION="${next_version}")

@@ -49,6 +49,11 @@ const std::string kUsage = "--------------------------------------\n"
                            "--csv             CSV with a header row: file, result and the "
                            "twelve\n"
                            "                  properties\n"
+                           "--details         Also the document's facts: PDF:Version, "
+                           "PDF:Encryption,\n"
+                           "                  PDF:PageSize and more, and the dates in ISO 8601\n"
+                           "--xmp             Also every property of the XMP packet, as "
+                           "XMP-dc:Rights\n"
                            "\n";
 
 const std::string kSeparator = "------------------------------------------------------\n";

@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-#include "MetadataDate.h"
+#include "metadata/MetadataDate.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -327,6 +327,25 @@ TEST_F(MetadataDate, NoDateBefore1601) {
     for (const auto text : cases) {
         EXPECT_TRUE(ParseMetadataDate(text).has_value()) << printable(text);
         EXPECT_FALSE(ConvertMetadataDate(text).has_value()) << printable(text);
+    }
+}
+
+// ISO 8601 in full, the zone as written: Z for UTC, none for a local date, the fraction only
+// where there is one.
+TEST_F(MetadataDate, FormattedAsIso8601) {
+    const std::pair<std::u16string_view, const char *> cases[] = {
+        {u"D:20230115103000+02'00'", "2023-01-15T10:30:00+02:00"},
+        {u"D:20230115103000-05'30", "2023-01-15T10:30:00-05:30"},
+        {u"D:20230115103000Z", "2023-01-15T10:30:00Z"},
+        {u"D:2023", "2023-01-01T00:00:00"},
+        {u"2023-01-15T10:30Z", "2023-01-15T10:30:00Z"},
+        {u"2023-01-15T10:30:00.1250+00:00", "2023-01-15T10:30:00.125Z"},
+        {u"2023-01-15T10:30:00.0000001-00:01", "2023-01-15T10:30:00.0000001-00:01"},
+    };
+    for (const auto &[text, iso] : cases) {
+        const auto fields = ParseMetadataDate(text);
+        ASSERT_TRUE(fields.has_value()) << iso;
+        EXPECT_EQ(FormatIsoDate(*fields), iso);
     }
 }
 

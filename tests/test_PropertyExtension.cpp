@@ -13,12 +13,12 @@
 #include <thread>
 
 #include "ClassFactory.h"
-#include "MetadataDate.h"
 #include "PDFDocument.h"
 #include "PropertyExtension.h"
 #include "PropertyValues.h"
 #include "TestSupport.h"
 #include "WindowsTestSupport.h"
+#include "metadata/MetadataDate.h"
 
 using namespace vellumtag;
 using namespace vellumtag::test;
@@ -268,6 +268,69 @@ TEST(PropertyExtension, StoresWhatTheDocumentHoldsReadOnlyAndNothingEmpty) {
                 EXPECT_EQ(state, PSC_READONLY) << c.what << " " << row.canonicalName;
             }
         }
+    }
+}
+
+// System.Language from /Lang or else dc:language, System.Copyright from dc:rights or else
+// xmpRights:UsageTerms, System.Rating from xmp:Rating on the shell's scale; nothing stored for
+// what is missing, unrated or rejected.
+TEST(PropertyExtension, LanguageCopyrightAndRating) {
+    TempDir dir;
+    const auto packet = [](const std::string &properties) {
+        return "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/"
+               "1999/02/22-rdf-syntax-ns#\"><rdf:Description rdf:about=\"\" "
+               "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
+               "xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" "
+               "xmlns:xmpRights=\"http://ns.adobe.com/xap/1.0/rights/\">" +
+               properties + "</rdf:Description></rdf:RDF></x:xmpmeta>";
+    };
+    struct Case {
+        const char *what, *catalog;
+        std::string xmp;
+        std::map<std::string, Property> values;
+    };
+    const Case cases[] = {
+        {"/Lang wins over dc:language; dc:rights over the usage terms; four stars",
+         "/Lang (de-CH)",
+         packet("<dc:language><rdf:Bag><rdf:li>en</rdf:li></rdf:Bag></dc:language>"
+                "<dc:rights><rdf:Alt><rdf:li xml:lang=\"x-default\">(c) Ann</rdf:li></rdf:Alt>"
+                "</dc:rights><xmpRights:UsageTerms>Terms</xmpRights:UsageTerms>"
+                "<xmp:Rating>4</xmp:Rating>"),
+         {{"System.Language", textProperty(u"de-CH")},
+          {"System.Copyright", textProperty(u"(c) Ann")},
+          {"System.Rating", ratingProperty(75)}}},
+        {"the fallbacks, one star",
+         "",
+         packet("<dc:language><rdf:Bag><rdf:li>fr</rdf:li></rdf:Bag></dc:language>"
+                "<xmpRights:UsageTerms>Terms</xmpRights:UsageTerms><xmp:Rating>1</xmp:Rating>"),
+         {{"System.Language", textProperty(u"fr")},
+          {"System.Copyright", textProperty(u"Terms")},
+          {"System.Rating", ratingProperty(1)}}},
+        {"five stars",
+         "",
+         packet("<xmp:Rating>5</xmp:Rating>"),
+         {{"System.Rating", ratingProperty(99)}}},
+        {"unrated and rejected store nothing", "", packet("<xmp:Rating>0</xmp:Rating>"), {}},
+        {"rejected", "", packet("<xmp:Rating>-1</xmp:Rating>"), {}},
+        {"nothing at all", "", "", {}},
+    };
+    for (const auto &c : cases) {
+        PdfBuilder builder;
+        builder.object(1, std::string("<< /Type /Catalog ") + c.catalog +
+                              (c.xmp.empty() ? "" : " /Metadata 2 0 R") + " >>");
+        if (!c.xmp.empty())
+            builder.stream(2,
+                           "<< /Type /Metadata /Subtype /XML /Length " +
+                               std::to_string(c.xmp.size()) + " >>",
+                           c.xmp);
+        const auto path = dir.write("facts.pdf", builder.build("/Root 1 0 R"));
+        Handler handler;
+        ASSERT_EQ(handler.initialize(path), S_OK) << c.what;
+        auto values = handler.values();
+        for (const char *name : {"System.Language", "System.Copyright", "System.Rating"})
+            EXPECT_EQ(values.count(name) != 0, c.values.count(name) != 0) << c.what << " " << name;
+        for (const auto &[name, value] : c.values)
+            EXPECT_EQ(values[name], value) << c.what << " " << name;
     }
 }
 

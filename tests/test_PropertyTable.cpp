@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "PropertyTable.h"
+#include "metadata/PropertyTable.h"
 
 using namespace vellumtag;
 
@@ -22,10 +22,11 @@ std::string text(const Guid &g) {
 
 // Against the keys as the shell documents them: a wrong byte would lose a property silently,
 // and five of the twelve are missing from mingw's propkey.h to compare with.
-TEST(PropertyTable, KeysAndTypesOfTheTwelveProperties) {
+TEST(PropertyTable, KeysAndTypesOfTheProperties) {
     const std::string summary = "F29F85E0-4FF9-1068-AB91-08002B27B3D9",
                       document = "D5CDD502-2E9C-101B-9397-08002B2CF9AE",
-                      version = "0CEF7D53-FA64-11D1-A203-0000F81FEDEE";
+                      version = "0CEF7D53-FA64-11D1-A203-0000F81FEDEE",
+                      media = "64440492-4C8B-11D1-8B70-080036B11A03";
     struct Expected {
         const char *infoKey;
         const std::string &format;
@@ -45,6 +46,9 @@ TEST(PropertyTable, KeysAndTypesOfTheTwelveProperties) {
         {"PageCount", summary, 14, DeclaredType::Integer}, // VT_I4, sorted as a number
         {"CreationDate", summary, 12, DeclaredType::Date},
         {"ModDate", summary, 13, DeclaredType::Date},
+        {"PDF:Language", document, 28, DeclaredType::Text},     // System.Language
+        {"XMP-dc:Rights", media, 11, DeclaredType::Text},       // System.Copyright
+        {"XMP-xmp:Rating", media, 9, DeclaredType::StarRating}, // System.Rating, VT_UI4
     };
     ASSERT_EQ(std::size(expected), kPropertyTable.size());
     std::set<std::string_view> names;
@@ -56,6 +60,17 @@ TEST(PropertyTable, KeysAndTypesOfTheTwelveProperties) {
         EXPECT_EQ(row.type, expected[i].type) << row.infoKey;
         EXPECT_TRUE(names.insert(row.canonicalName).second) << row.canonicalName;
     }
+}
+
+// Windows stores one to five stars as 1, 25, 50, 75 and 99 (what Explorer writes).
+TEST(PropertyTable, RatingOnTheShellsScale) {
+    const std::pair<std::u16string_view, std::optional<std::uint32_t>> cases[] = {
+        {u"1", 1},     {u"2", 25},  {u"3", 50},          {u"4", 75},   {u" 5 ", 99},
+        {u"0", {}},    {u"-1", {}}, {u"6", {}},          {u"2.5", {}}, {u"", {}},
+        {u"four", {}}, {u"99", {}}, {u"4294967297", {}},
+    };
+    for (const auto &[text, percent] : cases)
+        EXPECT_EQ(RatingPercent(text), percent) << std::string(text.begin(), text.end());
 }
 
 TEST(PropertyTable, PdfExtensionInAnyAsciiCase) {

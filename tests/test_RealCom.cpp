@@ -21,10 +21,10 @@
 #include <vector>
 
 #include "PropertyExtension.h"
-#include "PropertyTable.h"
 #include "TestSupport.h"
 #include "Version.h"
 #include "WindowsTestSupport.h"
+#include "metadata/PropertyTable.h"
 
 using namespace vellumtag;
 using namespace vellumtag::test;
@@ -205,21 +205,35 @@ TEST(Registered, RegistryLayout) {
 TEST(Registered, ValuesInTheirSchemaTypesWithoutEmptyOnes) {
     ComApartment apartment;
     TempDir dir;
+    // Language, Copyright and Rating from /Lang and XMP; no other property of theirs.
+    const std::string xmp =
+        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/"
+        "22-rdf-syntax-ns#\"><rdf:Description rdf:about=\"\" xmlns:dc=\"http://purl.org/dc/"
+        "elements/1.1/\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"3\">"
+        "<dc:rights><rdf:Alt><rdf:li xml:lang=\"x-default\">(c) A</rdf:li></rdf:Alt></dc:rights>"
+        "</rdf:Description></rdf:RDF></x:xmpmeta>";
     const auto path = dir.write(
-        "typed.pdf", PdfBuilder()
-                         .object(1, "<< /Type /Catalog /Pages 3 0 R >>")
-                         .object(2, "<< /Title () /Author (A; B) /Keywords (;) /Subject <00> "
-                                    "/CreationDate (D:20230115103000+02'00') /ModDate (never) >>")
-                         .object(3, "<< /Type /Pages /Kids [4 0 R 5 0 R] /Count 2 >>")
-                         .object(4, "<< /Type /Page /Parent 3 0 R >>")
-                         .object(5, "<< /Type /Page /Parent 3 0 R >>")
-                         .build("/Root 1 0 R /Info 2 0 R"));
+        "typed.pdf",
+        PdfBuilder()
+            .object(1, "<< /Type /Catalog /Pages 3 0 R /Lang (de-CH) /Metadata 6 0 R >>")
+            .object(2, "<< /Title () /Author (A; B) /Keywords (;) /Subject <00> "
+                       "/CreationDate (D:20230115103000+02'00') /ModDate (never) >>")
+            .object(3, "<< /Type /Pages /Kids [4 0 R 5 0 R] /Count 2 >>")
+            .object(4, "<< /Type /Page /Parent 3 0 R >>")
+            .object(5, "<< /Type /Page /Parent 3 0 R >>")
+            .stream(
+                6, "<< /Type /Metadata /Subtype /XML /Length " + std::to_string(xmp.size()) + " >>",
+                xmp)
+            .build("/Root 1 0 R /Info 2 0 R"));
     ComRef<IPropertyStore> store;
     ASSERT_EQ(createAndInitialize(kPropertyExtensionClassId, path, store), S_OK);
     const std::map<std::string, Property> expected = {
         {"System.Author", listProperty({u"A", u"B"})},
         {"System.Document.PageCount", countProperty(2)},
         {"System.Document.DateCreated", timeProperty(utcFileTime(2023, 1, 15, 8, 30, 0))},
+        {"System.Language", textProperty(u"de-CH")},
+        {"System.Copyright", textProperty(u"(c) A")},
+        {"System.Rating", ratingProperty(50)},
     };
     const auto contents = readAll(*store.get());
     EXPECT_EQ(contents.values, expected);

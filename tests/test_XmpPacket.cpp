@@ -155,4 +155,89 @@ TEST(XmpPacket, LimitsOfTheParse) {
     EXPECT_EQ(values->at("Producer"), u"Deep");
 }
 
+std::optional<Values> readAll(const std::string &text) {
+    const auto properties = XmpPacket::readAll(
+        std::span(reinterpret_cast<const std::uint8_t *>(text.data()), text.size()));
+    if (!properties)
+        return std::nullopt;
+    return Values(properties->begin(), properties->end());
+}
+
+// Every property under exiftool's key: the usual prefix of a known namespace or the packet's
+// own, structs flattened field by field, arrays of structs field by field across items.
+TEST(XmpPacket, WholePacketKeyedAsExiftoolNamesTags) {
+    const std::string mm = " xmlns:mm=\"http://ns.adobe.com/xap/1.0/mm/\""
+                           " xmlns:stRef=\"http://ns.adobe.com/xap/1.0/sType/ResourceRef#\""
+                           " xmlns:stEvt=\"http://ns.adobe.com/xap/1.0/sType/ResourceEvent#\"";
+    struct Case {
+        const char *what;
+        std::string packet;
+        Values expected;
+    };
+    const Case cases[] = {
+        {"simple properties, elements and attributes, names capitalized",
+         packet(description("<dc:rights><rdf:Alt><rdf:li xml:lang=\"de\">R</rdf:li><rdf:li "
+                            "xml:lang=\"x-default\">Rights</rdf:li></rdf:Alt></dc:rights>"
+                            "<dc:subject><rdf:Bag><rdf:li>a</rdf:li><rdf:li>b</rdf:li></rdf:Bag>"
+                            "</dc:subject>",
+                            " xmp:Rating=\"4\"")),
+         {{"XMP-dc:Rights", u"Rights"}, {"XMP-dc:Subject", u"a; b"}, {"XMP-xmp:Rating", u"4"}}},
+        {"a known namespace under another prefix keeps its usual one; an unknown keeps its own",
+         packet("<rdf:Description rdf:about=\"\" xmlns:a=\"http://www.aiim.org/pdfa/ns/id/\" "
+                "xmlns:my=\"http://example.com/mine/\"><a:part>2</a:part>"
+                "<my:projectCode> X-7 </my:projectCode></rdf:Description>"),
+         {{"XMP-pdfaid:Part", u"2"}, {"XMP-my:ProjectCode", u"X-7"}}},
+        {"structs: parseType Resource, a description inside, fields as attributes",
+         packet("<rdf:Description rdf:about=\"\"" + mm +
+                "><mm:DerivedFrom rdf:parseType=\"Resource\"><stRef:documentID>d1"
+                "</stRef:documentID></mm:DerivedFrom><mm:ManagedFrom><rdf:Description "
+                "stRef:instanceID=\"i2\"><stRef:documentID>d2</stRef:documentID>"
+                "</rdf:Description></mm:ManagedFrom><mm:Ingredients stRef:filePath=\"f\"/>"
+                "</rdf:Description>"),
+         {{"XMP-xmpMM:DerivedFromDocumentID", u"d1"},
+          {"XMP-xmpMM:ManagedFromInstanceID", u"i2"},
+          {"XMP-xmpMM:ManagedFromDocumentID", u"d2"},
+          {"XMP-xmpMM:IngredientsFilePath", u"f"}}},
+        {"a sequence of structs gives each field joined",
+         packet("<rdf:Description rdf:about=\"\"" + mm +
+                "><mm:History><rdf:Seq><rdf:li rdf:parseType=\"Resource\"><stEvt:action>created"
+                "</stEvt:action></rdf:li><rdf:li stEvt:action=\"saved\" stEvt:when=\"2024\"/>"
+                "<rdf:li><rdf:Description stEvt:action=\"converted\"/></rdf:li></rdf:Seq>"
+                "</mm:History></rdf:Description>"),
+         {{"XMP-xmpMM:HistoryAction", u"created; saved; converted"},
+          {"XMP-xmpMM:HistoryWhen", u"2024"}}},
+        {"the first description to give a key wins; an empty value and () give none",
+         packet(description("<dc:format> </dc:format><pdf:Trapped>()</pdf:Trapped>") +
+                description("<dc:format>application/pdf</dc:format>") +
+                description("<dc:format>text/plain</dc:format>")),
+         {{"XMP-dc:Format", u"application/pdf"}}},
+        {"markup attributes and unprefixed elements are no properties",
+         packet("<rdf:Description rdf:about=\"x\" xml:lang=\"en\"><plain>no</plain>"
+                "</rdf:Description>"),
+         {}},
+    };
+    for (const auto &c : cases) {
+        const auto values = readAll(c.packet);
+        ASSERT_TRUE(values.has_value()) << c.what;
+        EXPECT_EQ(*values, c.expected) << c.what;
+    }
+    EXPECT_FALSE(readAll("<a><b></a>").has_value());
+}
+
+// Structs nested deeper than limits::kMaxXmpStructDepth give nothing of their deeper fields.
+TEST(XmpPacket, StructDepthLimit) {
+    const auto nested = [](int depth) {
+        std::string body = "<my:leaf>v</my:leaf>";
+        for (int i = 0; i < depth; ++i)
+            body = "<my:s rdf:parseType=\"Resource\">" + body + "</my:s>";
+        return packet("<rdf:Description rdf:about=\"\" xmlns:my=\"http://example.com/m/\">" + body +
+                      "</rdf:Description>");
+    };
+    std::string key = "XMP-my:S";
+    for (int i = 1; i < limits::kMaxXmpStructDepth; ++i)
+        key += "S";
+    EXPECT_EQ(readAll(nested(limits::kMaxXmpStructDepth)), (Values{{key + "Leaf", u"v"}}));
+    EXPECT_EQ(readAll(nested(limits::kMaxXmpStructDepth + 1)), Values{});
+}
+
 } // namespace

@@ -105,11 +105,17 @@ def walk_with_status(arguments):
 
 def json_line(path, options=None):
     """The console tool's --json line for one file (path as bytes), newline included, options
-    the keywords of vellumtag.read that are set. Any failure is a line of its own."""
+    the keywords of vellumtag.read that are set, with its --details and --xmp objects when
+    asked. Any failure is a line of its own."""
+    options = options or {}
     row = {"file": path.decode("utf-8", "replace")}
     try:
-        values = vellumtag.read(os.fsdecode(path), **(options or {}))
-        row.update(result=0, values=values)
+        values = vellumtag.read(os.fsdecode(path), **options)
+        row.update(result=0, values=dict(values))
+        if options.get("details"):
+            row["document"] = values.document
+        if options.get("xmp"):
+            row["xmp"] = values.xmp
     except vellumtag.PdfError as error:
         row.update(result=error.code, error=error.message)
     except MemoryError:

@@ -148,6 +148,24 @@ std::u16string PDFInfoObject::extractNodeTextAt(std::u16string_view packet,
     return std::u16string(packet.substr(start, end - start));
 }
 
+std::vector<std::pair<std::string, std::u16string>>
+PDFInfoObject::searchedXmp(std::span<const std::uint8_t> packet) {
+    const std::u16string text = decodeUtf8(packet);
+    std::vector<std::pair<std::string, std::u16string>> found;
+    for (const XmpKey &key : kXmpKeys) {
+        std::u16string value = extractNodeText(text, key.element);
+        if (value.empty() || value == u"()")
+            continue;
+        // "dc:title" is XMP-dc:Title: the element's prefix, its name in capitals first.
+        std::string name(key.element.begin(), key.element.end());
+        const std::size_t colon = name.find(':');
+        if (name[colon + 1] >= 'a' && name[colon + 1] <= 'z')
+            name[colon + 1] = static_cast<char>(name[colon + 1] - 'a' + 'A');
+        found.emplace_back("XMP-" + name, std::move(value));
+    }
+    return found;
+}
+
 void PDFInfoObject::applyXmpText(std::u16string text, std::string_view infoKey) {
     if (text.empty() || text == u"()")
         return;

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "objects/ObjectReader.h"
 #include "objects/PDFObject.h"
@@ -27,6 +30,10 @@ public:
     // The same for the occurrence of "<" and the name at index tag (npos: none).
     static std::u16string extractNodeTextAt(std::u16string_view packet,
                                             std::u16string_view nodeName, std::size_t tag);
+    // The eight elements of a packet that is not read as XML, found by that text search, each
+    // under the key XmpPacket::readAll gives it ("XMP-dc:Title"); none empty or "()".
+    static std::vector<std::pair<std::string, std::u16string>>
+    searchedXmp(std::span<const std::uint8_t> packet);
     void resolveReferences(ObjectReader &objects);
 
     PDFDictionary _values;

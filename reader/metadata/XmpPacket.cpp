@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <pugixml.hpp>
 
 #include "syntax/Limits.h"
@@ -166,36 +167,17 @@ std::string valueOf(const pugi::xml_node &property, Bindings &bindings) {
     return textOf(property);
 }
 
-} // namespace
-
-std::optional<XmpPacket::Values> XmpPacket::read(std::span<const std::uint8_t> packet) {
-    if (static_cast<std::size_t>(std::count(packet.begin(), packet.end(), '<')) >
-        limits::kMaxXmpTags)
-        return std::nullopt;
-    pugi::xml_document document;
-    // The default options, which read no document type declaration: nothing is expanded.
-    if (!document.load_buffer(packet.data(), packet.size(), pugi::parse_default,
-                              pugi::encoding_auto))
-        return std::nullopt;
-
-    std::array<std::string, std::size(kProperties)> found;
-    const auto take = [&found](const Name &name, std::string value) {
-        if (trimmed(value).empty())
-            return;
-        for (std::size_t k = 0; k < found.size(); ++k) {
-            if (found[k].empty() && name == Name{kProperties[k].uri, kProperties[k].name})
-                found[k] = std::move(value);
-        }
-    };
-
-    // Every element in document order, without recursion, with the prefixes in scope. A
-    // frame with a mark is the end of an element, whose bindings are then dropped.
+// Visits every element in document order, without recursion, with the prefixes in scope:
+// visit(element, inDescription) is told whether the element's parent is an rdf:Description and
+// returns whether to go into the element's children.
+template <class Visit>
+void walkElements(const pugi::xml_document &document, Bindings &bindings, Visit visit) {
+    // A frame with a mark is the end of an element, whose bindings are then dropped.
     struct Frame {
         pugi::xml_node node;
         bool inDescription;
         std::optional<std::size_t> mark;
     };
-    Bindings bindings;
     std::vector<Frame> pending;
     for (auto it = document.children().end(); it != document.children().begin();)
         pending.push_back({*--it, false, std::nullopt});
@@ -209,21 +191,251 @@ std::optional<XmpPacket::Values> XmpPacket::read(std::span<const std::uint8_t> p
         if (frame.node.type() != pugi::node_element)
             continue;
         const std::size_t mark = bindings.enter(frame.node);
-        const Name name = bindings.resolve(frame.node.name(), false);
-        // A property of the description around it, as an element.
-        if (frame.inDescription)
-            take(name, valueOf(frame.node, bindings));
-        const bool description = name == Name{kRdf, "Description"};
-        // Properties as attributes of the description.
-        if (description) {
-            for (const pugi::xml_attribute &attribute : frame.node.attributes())
-                take(bindings.resolve(attribute.name(), true), attribute.value());
+        const bool description =
+            bindings.resolve(frame.node.name(), false) == Name{kRdf, "Description"};
+        if (!visit(frame.node, frame.inDescription)) {
+            bindings.leave(mark);
+            continue;
         }
         pending.push_back({frame.node, false, mark});
         std::vector<pugi::xml_node> children(frame.node.begin(), frame.node.end());
         for (auto child = children.rbegin(); child != children.rend(); ++child)
             pending.push_back({*child, description, std::nullopt});
     }
+}
+
+// Parses the packet unless it holds more markup than limits::kMaxXmpTags; false when it is not
+// well-formed XML.
+bool parse(std::span<const std::uint8_t> packet, pugi::xml_document &document) {
+    if (static_cast<std::size_t>(std::count(packet.begin(), packet.end(), '<')) >
+        limits::kMaxXmpTags)
+        return false;
+    // The default options, which read no document type declaration: nothing is expanded.
+    return static_cast<bool>(document.load_buffer(packet.data(), packet.size(), pugi::parse_default,
+                                                  pugi::encoding_auto));
+}
+
+// The prefixes exiftool gives the namespaces it knows, whatever a packet binds them to.
+constexpr std::pair<std::string_view, std::string_view> kGroupPrefixes[] = {
+    {kDublinCore, "dc"},
+    {kXmpBasic, "xmp"},
+    {"http://ns.adobe.com/xap/1.0/mm/", "xmpMM"},
+    {"http://ns.adobe.com/xap/1.0/rights/", "xmpRights"},
+    {"http://ns.adobe.com/xap/1.0/t/pg/", "xmpTPg"},
+    {kAdobePdf, "pdf"},
+    {"http://www.aiim.org/pdfa/ns/id/", "pdfaid"},
+    {"http://www.aiim.org/pdfua/ns/id/", "pdfuaid"},
+    {"http://ns.adobe.com/pdfx/1.3/", "pdfx"},
+    {"http://www.npes.org/pdfx/ns/id/", "pdfxid"},
+    {"http://ns.adobe.com/photoshop/1.0/", "photoshop"},
+    {"http://prismstandard.org/namespaces/basic/2.0/", "prism"},
+    {"http://prismstandard.org/namespaces/basic/2.1/", "prism"},
+    {"http://prismstandard.org/namespaces/basic/3.0/", "prism"},
+    {"http://ns.adobe.com/camera-raw-settings/1.0/", "crs"},
+    {"http://ns.adobe.com/tiff/1.0/", "tiff"},
+    {"http://ns.adobe.com/exif/1.0/", "exif"},
+    {"http://iptc.org/std/Iptc4xmpCore/1.0/xmlns/", "Iptc4xmpCore"},
+};
+
+// A name with its first letter in capitals, as exiftool names tags.
+std::string capitalized(std::string_view name) {
+    std::string out(name);
+    if (!out.empty() && out[0] >= 'a' && out[0] <= 'z')
+        out[0] = static_cast<char>(out[0] - 'a' + 'A');
+    return out;
+}
+
+// Attributes that are markup rather than properties or fields: namespace declarations and
+// the rdf: and xml: ones.
+bool isMarkup(const Name &name, std::string_view qualified) {
+    return qualified == "xmlns" || qualified.starts_with("xmlns:") || name.uri == kRdf ||
+           name.uri == kXml;
+}
+
+// Reads every property of a packet into keys and their values, each key once.
+class PropertyCollector {
+public:
+    explicit PropertyCollector(Bindings &bindings) : _bindings(bindings) {}
+
+    // A property of a description, as an element: its key is made from its namespace.
+    void topProperty(const pugi::xml_node &element) {
+        const std::size_t mark = _bindings.enter(element);
+        const std::string_view qualified = element.name();
+        if (auto key = topKey(_bindings.resolve(qualified, false), qualified)) {
+            _frozen = _entries.size();
+            property(element, *key, 0);
+        }
+        _bindings.leave(mark);
+    }
+
+    // A property of a description, as an attribute.
+    void topAttribute(const pugi::xml_attribute &attribute) {
+        const std::string_view qualified = attribute.name();
+        const Name name = _bindings.resolve(qualified, true);
+        if (isMarkup(name, qualified))
+            return;
+        if (auto key = topKey(name, qualified)) {
+            _frozen = _entries.size();
+            add(*key, attribute.value());
+        }
+    }
+
+    XmpPacket::Properties result() const {
+        XmpPacket::Properties out;
+        for (const auto &[key, items] : _entries) {
+            std::string joined;
+            for (const std::string &item : items)
+                joined.append(joined.empty() ? "" : "; ").append(item);
+            std::u16string text = utf16(joined);
+            if (!text.empty() && text != u"()")
+                out.emplace_back(key, std::move(text));
+        }
+        return out;
+    }
+
+private:
+    // "XMP-<prefix>:<Name>"; nothing for a property of no namespace and no prefix.
+    static std::optional<std::string> topKey(const Name &name, std::string_view qualified) {
+        std::string_view prefix;
+        for (const auto &[uri, known] : kGroupPrefixes) {
+            if (uri == name.uri)
+                prefix = known;
+        }
+        const std::size_t colon = qualified.find(':');
+        if (prefix.empty() && colon != std::string_view::npos)
+            prefix = qualified.substr(0, colon);
+        if (prefix.empty() || name.local.empty())
+            return std::nullopt;
+        return "XMP-" + std::string(prefix) + ":" + capitalized(name.local);
+    }
+
+    // The first element child of a node, or an empty node.
+    static pugi::xml_node firstElement(const pugi::xml_node &node) {
+        for (const pugi::xml_node &child : node.children()) {
+            if (child.type() == pugi::node_element)
+                return child;
+        }
+        return {};
+    }
+
+    // The node whose attributes and child elements are a struct's fields: the element itself
+    // (rdf:parseType="Resource", or fields written as its attributes), an rdf:Description in
+    // it, or none when the element is no struct.
+    pugi::xml_node structFields(const pugi::xml_node &element) {
+        if (std::string_view(element.attribute("rdf:parseType").value()) == "Resource")
+            return element;
+        const pugi::xml_node child = firstElement(element);
+        if (child)
+            return _bindings.resolve(child.name(), false) == Name{kRdf, "Description"}
+                       ? child
+                       : pugi::xml_node();
+        if (!trimmed(textOf(element)).empty())
+            return {};
+        for (const pugi::xml_attribute &attribute : element.attributes()) {
+            if (!isMarkup(_bindings.resolve(attribute.name(), true), attribute.name()))
+                return element;
+        }
+        return {};
+    }
+
+    void property(const pugi::xml_node &element, const std::string &key, int depth) {
+        if (const pugi::xml_node fields = structFields(element)) {
+            fieldsOf(fields, key, depth);
+            return;
+        }
+        // An array whose items are structs gives each field's values in item order.
+        const pugi::xml_node container = firstElement(element);
+        const std::size_t mark = container ? _bindings.enter(container) : 0;
+        const Name kind = container ? _bindings.resolve(container.name(), false) : Name{};
+        bool itemStructs = false;
+        if (kind == Name{kRdf, "Seq"} || kind == Name{kRdf, "Bag"}) {
+            for (const pugi::xml_node &item : container.children()) {
+                if (item.type() != pugi::node_element)
+                    continue;
+                const std::size_t itemMark = _bindings.enter(item);
+                if (const pugi::xml_node fields = structFields(item)) {
+                    itemStructs = true;
+                    fieldsOf(fields, key, depth);
+                }
+                _bindings.leave(itemMark);
+            }
+        }
+        if (container)
+            _bindings.leave(mark);
+        if (!itemStructs)
+            add(key, valueOf(element, _bindings));
+    }
+
+    void fieldsOf(const pugi::xml_node &fields, const std::string &key, int depth) {
+        if (depth >= limits::kMaxXmpStructDepth)
+            return;
+        const std::size_t mark = _bindings.enter(fields);
+        for (const pugi::xml_attribute &attribute : fields.attributes()) {
+            const Name name = _bindings.resolve(attribute.name(), true);
+            if (!isMarkup(name, attribute.name()))
+                add(key + capitalized(name.local), attribute.value());
+        }
+        for (const pugi::xml_node &child : fields.children()) {
+            if (child.type() != pugi::node_element)
+                continue;
+            const std::size_t childMark = _bindings.enter(child);
+            const Name name = _bindings.resolve(child.name(), false);
+            property(child, key + capitalized(name.local), depth + 1);
+            _bindings.leave(childMark);
+        }
+        _bindings.leave(mark);
+    }
+
+    // One more value of a key, unless an earlier property gave the key already.
+    void add(const std::string &key, std::string_view value) {
+        value = trimmed(value);
+        if (value.empty())
+            return;
+        const auto [it, added] = _index.try_emplace(key, _entries.size());
+        if (added)
+            _entries.emplace_back(key, std::vector<std::string>());
+        else if (it->second < _frozen)
+            return;
+        _entries[it->second].second.emplace_back(value);
+    }
+
+    Bindings &_bindings;
+    std::vector<std::pair<std::string, std::vector<std::string>>> _entries;
+    std::map<std::string, std::size_t, std::less<>> _index;
+    // Entries before this one were given by earlier properties.
+    std::size_t _frozen = 0;
+};
+
+} // namespace
+
+std::optional<XmpPacket::Values> XmpPacket::read(std::span<const std::uint8_t> packet) {
+    pugi::xml_document document;
+    if (!parse(packet, document))
+        return std::nullopt;
+
+    std::array<std::string, std::size(kProperties)> found;
+    const auto take = [&found](const Name &name, std::string value) {
+        if (trimmed(value).empty())
+            return;
+        for (std::size_t k = 0; k < found.size(); ++k) {
+            if (found[k].empty() && name == Name{kProperties[k].uri, kProperties[k].name})
+                found[k] = std::move(value);
+        }
+    };
+
+    Bindings bindings;
+    walkElements(document, bindings, [&](const pugi::xml_node &element, bool inDescription) {
+        const Name name = bindings.resolve(element.name(), false);
+        // A property of the description around it, as an element.
+        if (inDescription)
+            take(name, valueOf(element, bindings));
+        // Properties as attributes of the description.
+        if (name == Name{kRdf, "Description"}) {
+            for (const pugi::xml_attribute &attribute : element.attributes())
+                take(bindings.resolve(attribute.name(), true), attribute.value());
+        }
+        return true;
+    });
 
     Values values;
     for (std::size_t k = 0; k < found.size(); ++k) {
@@ -231,6 +443,28 @@ std::optional<XmpPacket::Values> XmpPacket::read(std::span<const std::uint8_t> p
             values.emplace_back(kProperties[k].infoKey, utf16(found[k]));
     }
     return values;
+}
+
+std::optional<XmpPacket::Properties> XmpPacket::readAll(std::span<const std::uint8_t> packet) {
+    pugi::xml_document document;
+    if (!parse(packet, document))
+        return std::nullopt;
+    // The elements down to each rdf:Description, whose attributes and children are the
+    // properties; what lies inside a property is the collector's.
+    Bindings bindings;
+    PropertyCollector collector(bindings);
+    walkElements(document, bindings, [&](const pugi::xml_node &element, bool) {
+        if (bindings.resolve(element.name(), false) != Name{kRdf, "Description"})
+            return true;
+        for (const pugi::xml_attribute &attribute : element.attributes())
+            collector.topAttribute(attribute);
+        for (const pugi::xml_node &child : element.children()) {
+            if (child.type() == pugi::node_element)
+                collector.topProperty(child);
+        }
+        return false;
+    });
+    return collector.result();
 }
 
 } // namespace vellumtag

@@ -24,6 +24,17 @@ public:
     // limits::kMaxXmpTags, for the caller to read it otherwise.
     using Values = std::vector<std::pair<std::string_view, std::u16string>>;
     static std::optional<Values> read(std::span<const std::uint8_t> packet);
+
+    // Every property of the packet, keyed as exiftool names its XMP tags: "XMP-<prefix>:<Name>",
+    // the prefix the usual one of a known namespace (dc, xmp, xmpMM, pdfaid...) or else the one
+    // the packet binds, the name with its first letter in capitals. A struct gives one entry
+    // per field, its name after the property's (DerivedFromDocumentID), and a sequence of
+    // structs the values of each field joined by "; " (HistoryAction); structs nested deeper
+    // than limits::kMaxXmpStructDepth are left out. Values as read() gives them; of several
+    // rdf:Description elements the first that gives a key wins. Nothing when read() gives
+    // nothing for want of well-formed XML or for too much markup.
+    using Properties = std::vector<std::pair<std::string, std::u16string>>;
+    static std::optional<Properties> readAll(std::span<const std::uint8_t> packet);
 };
 
 } // namespace vellumtag

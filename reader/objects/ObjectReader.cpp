@@ -81,4 +81,28 @@ void ObjectReader::trim() {
                          _objectStreams.end());
 }
 
+std::optional<PDFValue> ObjectReader::value(const PDFDictionary &dictionary, std::string_view key) {
+    const PDFValue *entry = dictionary.find(key);
+    if (entry == nullptr)
+        return std::nullopt;
+    if (!entry->isReference)
+        return *entry;
+    PDFObject object;
+    const std::optional<std::uint32_t> number = dictionary.getReference(key);
+    if (!number || readObject(*number, object) != PDFResult::Ok || !object._dictionary.empty())
+        return std::nullopt;
+    return object._value;
+}
+
+std::optional<PDFDictionary> ObjectReader::dictionary(const PDFDictionary &dictionary,
+                                                      std::string_view key) {
+    if (dictionary.hasNested(key))
+        return dictionary.nested(key);
+    PDFObject object;
+    const std::optional<std::uint32_t> number = dictionary.getReference(key);
+    if (!number || readObject(*number, object) != PDFResult::Ok || object._dictionary.empty())
+        return std::nullopt;
+    return std::move(object._dictionary);
+}
+
 } // namespace vellumtag

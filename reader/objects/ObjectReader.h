@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -29,6 +31,13 @@ public:
     // read; nothing when it cannot be read.
     const ObjectStream::Members *objectStreamMembers(std::uint32_t number);
     const ObjectContext &context() const { return _context; }
+
+    // An entry's value, read through the object it refers to where it is an indirect reference
+    // (ISO 32000-1, 7.3.10); nothing when missing or unreadable. Strings stay as stored.
+    std::optional<PDFValue> value(const PDFDictionary &dictionary, std::string_view key);
+    // The entries of a dictionary that an entry holds in place or refers to; nothing when
+    // missing, unreadable or no dictionary.
+    std::optional<PDFDictionary> dictionary(const PDFDictionary &dictionary, std::string_view key);
 
 private:
     // An object stream opened, or the failure of opening it, which is not tried again.

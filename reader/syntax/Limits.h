@@ -71,6 +71,10 @@ inline constexpr std::size_t kMaxXmpPacketBytes = std::size_t{16} << 20;
 // some tens of bytes a node; a packet of more is searched as text instead.
 inline constexpr std::size_t kMaxXmpTags = std::size_t{1} << 18;
 
+// Structs within structs of an XMP property that the reading of the whole packet follows
+// (xmpMM:History is one level, a struct of its items another); deeper fields are left out, so
+// that nesting costs neither stack nor time.
+inline constexpr int kMaxXmpStructDepth = 8;
 // First output buffer of an inflate, before it doubles: small enough that a large input does
 // not allocate its twentyfold at once.
 inline constexpr std::size_t kMaxInitialInflateBytes = std::size_t{1} << 20;

@@ -56,6 +56,23 @@ inline constexpr std::u16string_view kPageType = u"Page";
 inline constexpr std::u16string_view kMetadataType = u"Metadata";
 inline constexpr std::u16string_view kXmlSubtype = u"XML";
 
+// What the document facts read: the catalog's entries (7.7.2, 14.7.1, 12.7.2, 7.7.4), the
+// first page's boxes (7.7.3.3, 14.11.2), name trees (7.9.6) and the linearization dictionary
+// (Annex F.2.2).
+inline constexpr std::string_view kVersion = "Version";
+inline constexpr std::string_view kLang = "Lang";
+inline constexpr std::string_view kMarkInfo = "MarkInfo";
+inline constexpr std::string_view kMarked = "Marked";
+inline constexpr std::string_view kAcroForm = "AcroForm";
+inline constexpr std::string_view kXfa = "XFA";
+inline constexpr std::string_view kNames = "Names";
+inline constexpr std::string_view kEmbeddedFiles = "EmbeddedFiles";
+inline constexpr std::string_view kMediaBox = "MediaBox";
+inline constexpr std::string_view kCropBox = "CropBox";
+inline constexpr std::string_view kRotate = "Rotate";
+inline constexpr std::string_view kLinearized = "Linearized";
+inline constexpr std::string_view kL = "L";
+
 // The document information dictionary (14.3.3), and the page count the reader adds to it.
 inline constexpr std::string_view kTitle = "Title";
 inline constexpr std::string_view kAuthor = "Author";

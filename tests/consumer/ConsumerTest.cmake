@@ -48,7 +48,8 @@ check_output("pkg-config consumer" ${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${pre
 run(nm -D --defined-only -C ${prefix}/${LIBDIR}/libvellumtag.so)
 string(REGEX MATCHALL "[^\n]*vellumtag::[^\n]*" ours "${out}")
 set(interface "std::filesystem::__cxx11::path const&|std::span<std::byte const, [0-9]+ul>")
-list(FILTER ours EXCLUDE REGEX " T vellumtag::read\\((${interface})\\)$")
+list(FILTER ours EXCLUDE REGEX
+     " T vellumtag::read\\((${interface})(, vellumtag::ReadOptions const&)?\\)$")
 list(LENGTH ours extra)
 string(REGEX MATCH " T vellumtag::read\\(" exported "${out}")
 if(NOT exported OR extra GREATER 0)

@@ -9,7 +9,7 @@ import tracemalloc
 
 import pytest
 import vellumtag
-from conftest import FILES, SOURCE, console_rows
+from conftest import FILES, SOURCE, console_json, console_rows
 
 
 def outcome(source):
@@ -28,6 +28,19 @@ def test_every_file_reads_as_the_console_tool_prints_it():
             row["result"], row["error"])
         assert outcome(str(path)) == expected, path
     assert sum(row["result"] == 0 for row in rows) >= 15
+
+
+def test_details_and_xmp_as_the_console_tool_gives_them():
+    # The indexer's lines, typed facts included, are the console tool's bytes.
+    from vellumtag.index import json_line
+
+    expected = console_json("--details", "--xmp", *FILES).splitlines(keepends=True)
+    lines = [json_line(os.fsencode(path), details=True, xmp=True).encode() for path in FILES]
+    assert lines == expected
+    plain = vellumtag.read(FILES[0])
+    assert plain.document is None and plain.xmp == {}
+    detailed = vellumtag.read(FILES[0], details=True)
+    assert detailed == plain and detailed.document["pageCount"] == int(plain["PageCount"])
 
 
 class BytesPath:

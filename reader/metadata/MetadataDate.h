@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace vellumtag {
@@ -37,6 +38,11 @@ struct MetadataDateFields {
 // anything else: another character anywhere, a field out of range (31 February, hour 24, a
 // zone of 24 hours...) or text left over.
 std::optional<MetadataDateFields> ParseMetadataDate(std::u16string_view text);
+
+// The date as ISO 8601 writes it, in full whatever the text left out: 2023-01-15T10:30:00+02:00,
+// Z for UTC, no offset for a date without a zone, and a fraction of a second only when there is
+// one (its trailing zeros dropped).
+std::string FormatIsoDate(const MetadataDateFields &fields);
 
 // The UTC FILETIME of a date that ParseMetadataDate reads. A date with a zone is converted
 // arithmetically, the same on every platform. One without is taken as local time of the

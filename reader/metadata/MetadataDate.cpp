@@ -1,4 +1,6 @@
-#include "MetadataDate.h"
+#include "metadata/MetadataDate.h"
+
+#include <cstdio>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -237,6 +239,27 @@ std::optional<MetadataDateFields> ParseMetadataDate(std::u16string_view text) {
     if (!read || pos != text.size() || !isValid(fields))
         return std::nullopt;
     return fields;
+}
+
+std::string FormatIsoDate(const MetadataDateFields &fields) {
+    char text[40];
+    int length = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", fields.year,
+                               fields.month, fields.day, fields.hour, fields.minute, fields.second);
+    std::string out(text, static_cast<std::size_t>(length));
+    if (fields.ticks != 0) {
+        length = std::snprintf(text, sizeof text, ".%07d", fields.ticks);
+        out.append(text, static_cast<std::size_t>(length));
+        out.erase(out.find_last_not_of('0') + 1);
+    }
+    if (fields.zoneMinutes == 0) {
+        out.push_back('Z');
+    } else if (fields.zoneMinutes) {
+        const int minutes = *fields.zoneMinutes < 0 ? -*fields.zoneMinutes : *fields.zoneMinutes;
+        length = std::snprintf(text, sizeof text, "%c%02d:%02d",
+                               *fields.zoneMinutes < 0 ? '-' : '+', minutes / 60, minutes % 60);
+        out.append(text, static_cast<std::size_t>(length));
+    }
+    return out;
 }
 
 std::optional<FileTime> ConvertMetadataDate(std::u16string_view text) {

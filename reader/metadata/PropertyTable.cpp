@@ -1,4 +1,4 @@
-#include "PropertyTable.h"
+#include "metadata/PropertyTable.h"
 
 #include <limits>
 
@@ -63,6 +63,15 @@ std::optional<std::int32_t> ParseCount(std::u16string_view text) {
             return std::nullopt;
     }
     return static_cast<std::int32_t>(value);
+}
+
+std::optional<std::uint32_t> RatingPercent(std::u16string_view text) {
+    // Windows Explorer writes 1, 25, 50, 75 and 99 for one to five stars.
+    constexpr std::uint32_t kPercent[] = {1, 25, 50, 75, 99};
+    const auto stars = ParseCount(text);
+    if (!stars || *stars < 1 || *stars > 5)
+        return std::nullopt;
+    return kPercent[*stars - 1];
 }
 
 } // namespace vellumtag
