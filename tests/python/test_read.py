@@ -35,7 +35,7 @@ def test_details_and_xmp_as_the_console_tool_gives_them():
     from vellumtag.index import json_line
 
     expected = console_json("--details", "--xmp", *FILES).splitlines(keepends=True)
-    lines = [json_line(os.fsencode(path), details=True, xmp=True).encode() for path in FILES]
+    lines = [json_line(os.fsencode(path), {"details": True, "xmp": True}).encode() for path in FILES]
     assert lines == expected
     plain = vellumtag.read(FILES[0])
     assert plain.document is None and plain.xmp == {}
