@@ -250,4 +250,13 @@ TEST(DocumentFacts, XmpOfPacketsNotReadAsXml) {
         xmpOf("<dc:title>T</dc:title>" + std::string(limits::kMaxXmpPacketBytes, ' ')).empty());
 }
 
+// Page sizes are written as pdfinfo writes them, with printf's %g.
+TEST(DocumentFacts, PointsAsPrintfGWritesThem) {
+    for (const double points : {612.0, 595.276, 841.8898, 0.5, 1e-5, 14400.0, 1234567.0, -3.25}) {
+        char expected[32];
+        std::snprintf(expected, sizeof expected, "%g", points);
+        EXPECT_EQ(DocumentFacts::pointsText(points), expected) << points;
+    }
+}
+
 } // namespace

@@ -1,6 +1,7 @@
 #include "metadata/DocumentFacts.h"
 
-#include <cstdio>
+#include <charconv>
+#include <iterator>
 
 #include "metadata/MetadataDate.h"
 #include "security/PDFEncryptionDictionary.h"
@@ -140,9 +141,11 @@ DocumentFacts::conformanceOf(const std::vector<std::pair<std::string, std::u16st
 }
 
 std::string DocumentFacts::pointsText(double points) {
+    // As printf's %g (six significant digits, no trailing zeros), without its cost.
     char text[32];
-    const int length = std::snprintf(text, sizeof text, "%g", points);
-    return std::string(text, static_cast<std::size_t>(length > 0 ? length : 0));
+    const auto written =
+        std::to_chars(std::begin(text), std::end(text), points, std::chars_format::general, 6);
+    return std::string(text, written.ec == std::errc() ? written.ptr : text);
 }
 
 std::optional<std::string> DocumentFacts::isoDate(std::u16string_view text) {
