@@ -17,7 +17,6 @@ multiprocessing pool) can map them over the paths as well.
 import argparse
 import concurrent.futures
 import contextlib
-import inspect
 import json
 import logging
 import os
@@ -196,17 +195,8 @@ def _client(scheduler, workers):
 
 
 def reader_options(details=False, xmp=False):
-    """The keywords of vellumtag.read for --details and --xmp, those that are set; ValueError
-    when this vellumtag's read() doesn't take one of them."""
-    options = {name: True for name, wanted in (("details", details), ("xmp", xmp)) if wanted}
-    accepted = inspect.signature(vellumtag.read).parameters
-    if any(p.kind == inspect.Parameter.VAR_KEYWORD for p in accepted.values()):
-        return options
-    missing = [f"--{name}" for name in options if name not in accepted]
-    if missing:
-        raise ValueError(f"{' and '.join(missing)}: vellumtag {vellumtag.__version__} "
-                         "reads no such details")
-    return options
+    """The keywords of vellumtag.read for --details and --xmp, those that are set."""
+    return {name: True for name, wanted in (("details", details), ("xmp", xmp)) if wanted}
 
 
 class _DatabaseRows:
@@ -289,10 +279,7 @@ def main(argv=None):
     args = parser.parse_args(argv)
     if args.batch_size < 1 or (args.workers is not None and args.workers < 1):
         parser.error("--workers and --batch-size take a number of at least 1")
-    try:
-        options = reader_options(args.details, args.xmp)
-    except ValueError as error:
-        parser.error(str(error))
+    options = reader_options(args.details, args.xmp)
     progress = sys.stderr.isatty()
     if args.db is not None:
         try:
