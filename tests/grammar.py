@@ -18,7 +18,8 @@ pages) is mapped to the reader's flat form:
 - an unpaired UTF-16 surrogate, which the reader keeps, is compared as qpdf shows it (dropped
   when high, its low ten bits when low): the one rule of this test.
 
-An array is printed as its source text, so it is compared token by token with qpdf's items:
+An array is printed as its source text, so it is tokenized by conformance.py's own reader of
+PDF syntax and compared item by item with qpdf's:
 names, numbers, strings, references (the number may differ in a rewrite), null and nested
 objects. In an encrypted file the array's strings are ciphertext as written, so there only
 their kind is compared. The test fails on any difference, a load that is not OK, or fewer
@@ -38,7 +39,7 @@ import subprocess
 import sys
 from decimal import Decimal, InvalidOperation
 
-from conformance import pdfdoc
+from conformance import pdfdoc, tokenize
 
 # qpdf's rewrites; the empty user and owner passwords.
 VARIANTS = {
@@ -53,8 +54,6 @@ ENCRYPTED = {"rc4-128", "aes-128", "aes-256"}
 # The reader trims values of these (tab, line feed, carriage return and space), not of NUL or
 # form feed.
 TRIMMED = "\t\n\r "
-DELIMITERS = b"()<>[]{}/%"
-BLANK_BYTES = b"\0\t\n\f\r "
 
 
 
@@ -170,131 +169,41 @@ def flat(prefix: str, value, out: dict) -> int:
     return 0
 
 
-class Tokens:
-    """The tokens of an array's source text (ISO 32000-1, 7.2 and 7.3), as qpdf-like values:
-    a small reader of its own, so that the check does not share the reader's code."""
+def name_text(raw: bytes) -> str:
+    """A name's bytes as written, #xx decoded, as UTF-8 text (7.3.5)."""
+    decoded = re.sub(rb"#([0-9A-Fa-f]{2})", lambda m: bytes([int(m.group(1), 16)]), raw)
+    return units(decoded.decode("utf-8", "replace"))
 
-    def __init__(self, data: bytes):
-        self.data, self.at = data, 0
 
-    def blanks(self):
-        while self.at < len(self.data):
-            c = self.data[self.at]
-            if c in BLANK_BYTES:
-                self.at += 1
-            elif c == ord("%"):
-                while self.at < len(self.data) and self.data[self.at] not in b"\r\n":
-                    self.at += 1
-            else:
-                break
-
-    def regular(self) -> bytes:
-        start = self.at
-        while (self.at < len(self.data) and self.data[self.at] not in BLANK_BYTES
-               and self.data[self.at] not in DELIMITERS):
-            self.at += 1
-        return self.data[start:self.at]
-
-    def literal(self) -> bytes:
-        out, depth = bytearray(), 1
-        self.at += 1
-        escapes = {ord("n"): b"\n", ord("r"): b"\r", ord("t"): b"\t", ord("b"): b"\b",
-                   ord("f"): b"\f"}
-        while self.at < len(self.data):
-            c = self.data[self.at]
-            self.at += 1
-            if c == ord("\\"):
-                if self.at >= len(self.data):
-                    break
-                e = self.data[self.at]
-                self.at += 1
-                if e in escapes:
-                    out += escapes[e]
-                elif 0x30 <= e <= 0x37:
-                    value, digits = e - 0x30, 1
-                    while (digits < 3 and self.at < len(self.data)
-                           and 0x30 <= self.data[self.at] <= 0x37):
-                        value = value * 8 + self.data[self.at] - 0x30
-                        self.at += 1
-                        digits += 1
-                    out.append(value & 0xFF)
-                elif e == ord("\r"):
-                    if self.at < len(self.data) and self.data[self.at] == ord("\n"):
-                        self.at += 1
-                elif e != ord("\n"):
-                    out.append(e)
-            elif c == ord("\r"):
-                out += b"\n"
-                if self.at < len(self.data) and self.data[self.at] == ord("\n"):
-                    self.at += 1
-            else:
-                if c == ord("("):
-                    depth += 1
-                elif c == ord(")"):
-                    depth -= 1
-                    if depth == 0:
-                        break
-                out.append(c)
-        return bytes(out)
-
-    def value(self):
-        """The next object, or StopIteration at "]" or the end."""
-        self.blanks()
-        if self.at >= len(self.data):
-            raise StopIteration
-        c = self.data[self.at]
-        if c == ord("("):
-            return ("string", self.literal())
-        if self.data.startswith(b"<<", self.at):
-            self.at += 2
-            entries = {}
-            while True:
-                self.blanks()
-                if self.data.startswith(b">>", self.at) or self.at >= len(self.data):
-                    self.at += 2
-                    return ("dict", entries)
-                key = self.value()
-                entries[key[1]] = self.value()
-        if c == ord("<"):
-            end = self.data.index(b">", self.at)
-            digits = re.sub(rb"[\0\t\n\f\r ]", b"", self.data[self.at + 1:end])
-            self.at = end + 1
-            if len(digits) % 2:
-                digits += b"0"
-            return ("string", bytes.fromhex(digits.decode()))
-        if c == ord("["):
-            self.at += 1
-            items = []
-            while True:
-                try:
-                    items.append(self.value())
-                except StopIteration:
-                    self.at += 1
-                    return ("array", items)
-        if c == ord("]"):
-            raise StopIteration
-        if c == ord("/"):
-            self.at += 1
-            raw = re.sub(rb"#([0-9A-Fa-f]{2})", lambda m: bytes([int(m.group(1), 16)]),
-                         self.regular())
-            return ("name", units(raw.decode("utf-8", "replace")))
-        word = self.regular()
-        if word in (b"true", b"false"):
-            return ("bool", word == b"true")
-        if word == b"null":
-            return ("null", None)
-        # An integer followed by "G R" is a reference.
-        save = self.at
-        second = None
-        if re.fullmatch(rb"\d+", word):
-            self.blanks()
-            second = self.regular()
-            self.blanks()
-            if re.fullmatch(rb"\d+", second) and self.data.startswith(b"R", self.at):
-                self.at += 1
-                return ("ref", None)
-        self.at = save
-        return ("number", word.decode())
+def structured(tokens, i):
+    """The object that starts at tokens[i] (conformance.py's tokens, not the reader's), as
+    (kind, value) with arrays and dictionaries nested; and the index after it."""
+    token = tokens[i]
+    if token.kind == "[":
+        items, i = [], i + 1
+        while i < len(tokens) and tokens[i].kind != "]":
+            item, i = structured(tokens, i)
+            items.append(item)
+        return ("array", items), i + 1
+    if token.kind == "<<":
+        entries, i = {}, i + 1
+        while i < len(tokens) and tokens[i].kind != ">>":
+            key = name_text(tokens[i].value)
+            entries[key], i = structured(tokens, i + 1)
+        return ("dict", entries), i + 1
+    if token.kind == "name":
+        return ("name", name_text(token.value)), i + 1
+    if token.kind == "string":
+        return ("string", token.value), i + 1
+    word = token.value
+    if word in (b"true", b"false"):
+        return ("bool", word == b"true"), i + 1
+    if word == b"null":
+        return ("null", None), i + 1
+    if (i + 2 < len(tokens) and tokens[i + 2].kind == "word" and tokens[i + 2].value == b"R"
+            and word.isdigit() and tokens[i + 1].value.isdigit()):
+        return ("ref", None), i + 3
+    return ("number", word.decode()), i + 1
 
 
 def same_item(ours, theirs, encrypted: bool) -> bool:
@@ -313,20 +222,19 @@ def same_item(ours, theirs, encrypted: bool) -> bool:
         return len(value) == len(theirs) and all(
             same_item(a, b, encrypted) for a, b in zip(value, theirs))
     if kind == "dict":
-        mine = {qpdf_name("/" + k) if isinstance(k, str) else k: v for k, v in value.items()}
-        return mine.keys() == {qpdf_name(k) for k in theirs} and all(
-            same_item(mine[qpdf_name(k)], v, encrypted) for k, v in theirs.items())
+        return value.keys() == {qpdf_name(k) for k in theirs} and all(
+            same_item(value[qpdf_name(k)], v, encrypted) for k, v in theirs.items())
     return True  # null, ref
 
 
 def array_tokens(raw: str):
-    items = []
-    tokens = Tokens(raw.encode("latin-1"))
-    while True:
-        try:
-            items.append(tokens.value())
-        except StopIteration:
-            return items
+    """The items of an array's source text."""
+    tokens = tokenize(raw.encode("latin-1"))
+    items, i = [], 0
+    while i < len(tokens):
+        item, i = structured(tokens, i)
+        items.append(item)
+    return items
 
 
 def qpdf_view(path: str):
